@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+// Base of every error a GitHub operation throws; screens show description().
+class GitHubFailure : public std::exception
+{
+public:
+    virtual QString description() const = 0;
+    const char *what() const noexcept override;
+
+private:
+    mutable std::string m_what;
+};
+
+class GitHubError : public GitHubFailure
+{
+public:
+    enum Kind {
+        networkError,
+        orgNotApproved,
+        repoCreationFailed,
+        fileWriteFailed,
+        branchProtectionFailed,
+        invalidName,
+    };
+
+    // `detail` carries GitHub's own message where one was given (for example
+    // a plan that does not offer protection); description() stays fixed.
+    explicit GitHubError(Kind kind, QString detail = {});
+
+    Kind kind() const { return m_kind; }
+    QString detail() const { return m_detail; }
+    QString description() const override;
+
+private:
+    Kind m_kind;
+    QString m_detail;
+};
+
+// The transfer failed (no connection, time-out, TLS...): Qt's own text.
+class GitHubTransportError : public GitHubFailure
+{
+public:
+    explicit GitHubTransportError(QString qtMessage);
+    QString description() const override { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// A body that should have been JSON was not: the parser's own text.
+class GitHubJsonError : public GitHubFailure
+{
+public:
+    explicit GitHubJsonError(QString parserMessage);
+    QString description() const override { return m_message; }
+
+private:
+    QString m_message;
+};

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "AppStateTypes.h"
+#include "Records.h"
+
+#include <QColor>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+
+#include <optional>
+
+class PersistenceService;
+
+// The one observable application state. Every screen reads it and follows
+// its change signals; services write their results into it on the main
+// thread. Writing one of the seven persisted fields rewrites state.json at
+// once (after construction has finished).
+class AppState : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Loads the state file through `persistence` (defaults when missing or
+    // broken) and writes the start-up line to debug.log beside it.
+    explicit AppState(PersistenceService *persistence, QObject *parent = nullptr);
+    // Uses PersistenceService::shared().
+    explicit AppState(QObject *parent = nullptr);
+
+    // Persisted
+    bool setupComplete() const { return m_setupComplete; }
+    void setSetupComplete(bool value);
+    QString gitHubUsername() const { return m_gitHubUsername; }
+    void setGitHubUsername(const QString &value);
+    QString repoName() const { return m_repoName; }
+    void setRepoName(const QString &value);
+    bool isSetupMode() const { return m_isSetupMode; }
+    void setIsSetupMode(bool value);
+    bool gitHubConnected() const { return m_gitHubConnected; }
+    void setGitHubConnected(bool value);
+    std::optional<SetupRole> setupRole() const { return m_setupRole; }
+    void setSetupRole(std::optional<SetupRole> value);
+    std::optional<GitHubOrg> selectedOrg() const { return m_selectedOrg; }
+    void setSelectedOrg(std::optional<GitHubOrg> value);
+
+    // For this run only
+    SetupStep currentSetupStep() const { return m_currentSetupStep; }
+    void setCurrentSetupStep(SetupStep value);
+    QList<GitHubOrg> gitHubOrgs() const { return m_gitHubOrgs; }
+    void setGitHubOrgs(const QList<GitHubOrg> &value);
+    bool repoCreated() const { return m_repoCreated; }
+    void setRepoCreated(bool value);
+    bool codeownersValid() const { return m_codeownersValid; }
+    void setCodeownersValid(bool value);
+    bool branchProtectionEnabled() const { return m_branchProtectionEnabled; }
+    void setBranchProtectionEnabled(bool value);
+    QList<TeamMember> teamMembers() const { return m_teamMembers; }
+    void setTeamMembers(const QList<TeamMember> &value);
+    MachineStatusState machineStatus() const { return m_machineStatus; }
+    void setMachineStatus(MachineStatusState value);
+    bool helperRunning() const { return m_helperRunning; }
+    void setHelperRunning(bool value);
+    bool extensionActive() const { return m_extensionActive; }
+    void setExtensionActive(bool value);
+    bool signatureValid() const { return m_signatureValid; }
+    void setSignatureValid(bool value);
+    std::optional<QDateTime> lastHeartbeat() const { return m_lastHeartbeat; }
+    void setLastHeartbeat(std::optional<QDateTime> value);
+
+    // Derived from machineStatus on every read.
+    QString statusLabel() const;
+    QColor statusColor() const;
+
+    // The directory that holds state.json and debug.log.
+    QString appDirectory() const;
+
+signals:
+    void setupCompleteChanged();
+    void gitHubUsernameChanged();
+    void repoNameChanged();
+    void isSetupModeChanged();
+    void gitHubConnectedChanged();
+    void setupRoleChanged();
+    void selectedOrgChanged();
+    void currentSetupStepChanged();
+    void gitHubOrgsChanged();
+    void repoCreatedChanged();
+    void codeownersValidChanged();
+    void branchProtectionEnabledChanged();
+    void teamMembersChanged();
+    void machineStatusChanged();
+    void helperRunningChanged();
+    void extensionActiveChanged();
+    void signatureValidChanged();
+    void lastHeartbeatChanged();
+
+private:
+    void load();
+    void persistIfReady();
+
+    PersistenceService *m_persistence;
+
+    bool m_setupComplete = false;
+    QString m_gitHubUsername;
+    QString m_repoName;
+    bool m_isSetupMode = false;
+    bool m_gitHubConnected = false;
+    std::optional<SetupRole> m_setupRole;
+    std::optional<GitHubOrg> m_selectedOrg;
+    SetupStep m_currentSetupStep = SetupStep::welcome;
+    QList<GitHubOrg> m_gitHubOrgs;
+    bool m_repoCreated = false;
+    bool m_codeownersValid = false;
+    bool m_branchProtectionEnabled = false;
+    QList<TeamMember> m_teamMembers;
+    MachineStatusState m_machineStatus = MachineStatusState::setupMode;
+    bool m_helperRunning = false;
+    bool m_extensionActive = false;
+    bool m_signatureValid = false;
+    std::optional<QDateTime> m_lastHeartbeat;
+    // Keeps the load at start-up from writing the file back.
+    bool m_ready = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "PersistedState.h"
+
+#include <QString>
+
+// Reads and atomically replaces state.json in the application directory.
+// Never fails to the caller: a missing or broken file reads as defaults and
+// a failed save leaves the previous file as it was.
+class PersistenceService
+{
+public:
+    // Creates `directory` (with parents) if needed; carries on if it cannot.
+    explicit PersistenceService(const QString &directory);
+
+    // The instance on the user's application directory.
+    static PersistenceService &shared();
+
+    // The platform's per-user application-data location joined with
+    // "io.keelmark.app".
+    static QString defaultDirectory();
+
+    QString directory() const { return m_directory; }
+    QString filePath() const; // directory + "/state.json"
+
+    PersistedState load() const;
+    // Returns whether the file was replaced; callers may ignore it.
+    bool save(const PersistedState &state) const;
+
+private:
+    QString m_directory;
+};
