@@ -1,0 +1,1 @@
+#include "KeychainService.h"
