@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+
+class AppState;
+class GitHubService;
+
+// One row of the protection run.
+struct ProtectionStep {
+    enum class StepStatus { pending, inProgress, completed, failed };
+
+    QUuid id;
+    QString label;
+    StepStatus status = StepStatus::pending;
+    QString message; // the error's description when failed
+    QString detail;  // GitHub's own explanation, shown as a second caption line
+};
+
+// Provisions the selected organisation's ops repository in four steps and
+// owns the rows' state, so the progress screen only displays it.
+class ProtectionRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    ProtectionRun(AppState *appState, GitHubService *gitHub, QObject *parent = nullptr);
+
+    QList<ProtectionStep> steps() const { return m_steps; }
+    bool allComplete() const { return m_allComplete; }
+    bool hasFailed() const { return m_hasFailed; }
+    bool isRunning() const { return m_running; }
+
+    // Runs the whole sequence once; never throws.
+    QCoro::Task<> runProtectionSequence();
+    // Resets every row to pending and runs again from the first step.
+    void retry();
+    // Starts the first run (the progress screen calls this when shown).
+    void start();
+
+signals:
+    void stepsChanged();
+    void allCompleteChanged();
+    void hasFailedChanged();
+    // The sequence ended, successfully or not.
+    void finished();
+
+private:
+    QCoro::Task<> run(int index, std::function<QCoro::Task<>()> action);
+
+    AppState *m_appState;
+    GitHubService *m_gitHub;
+    QList<ProtectionStep> m_steps;
+    bool m_allComplete = false;
+    bool m_hasFailed = false;
+    bool m_running = false;
+};

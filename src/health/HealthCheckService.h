@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+class AppState;
+class GitHubService;
+class QTimer;
+
+// The heartbeat: one health check at once, then one every interval. Each
+// check reads the ops repository back and writes its facts to AppState in one
+// batch; results of a check that started earlier than one already applied
+// are dropped.
+class HealthCheckService : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    explicit HealthCheckService(GitHubService *gitHub,
+                                std::chrono::milliseconds interval = std::chrono::seconds(60),
+                                Clock clock = {}, QObject *parent = nullptr);
+
+    // The process-wide instance on GitHubService::shared().
+    static HealthCheckService &shared();
+
+    void startHeartbeat(AppState *appState);
+    bool isHeartbeatRunning() const;
+
+    // Never throws.
+    QCoro::Task<> performHealthCheck(AppState *appState);
+
+    // Whole-handle match of "@" + owner (see the .cpp for the rule).
+    static bool codeownersNamesOwner(const QString &text, const QString &owner);
+
+signals:
+    // A check applied its results (or was dropped as stale: applied=false).
+    void healthCheckFinished(bool applied);
+
+private:
+    GitHubService *m_gitHub;
+    std::chrono::milliseconds m_interval;
+    Clock m_clock;
+    QTimer *m_timer = nullptr;
+    quint64 m_nextCheckId = 0;
+    quint64 m_lastAppliedCheckId = 0;
+};
