@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+// Bundled SVG icons keyed by the symbol names the screens use
+// ("checkmark.circle.fill", "shield.checkered", ...). Unknown names give a
+// neutral placeholder, never an empty icon.
+namespace Icons {
+
+bool has(const QString &symbolName);
+// Renders the symbol tinted with `color` at `pixelSize` (device-pixel aware).
+QPixmap pixmap(const QString &symbolName, const QColor &color, int pixelSize);
+QIcon icon(const QString &symbolName, const QColor &color, int pixelSize = 16);
+
+} // namespace Icons

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+// The platform's named text styles and system colours in one place, so views
+// never scatter point sizes or hex colours.
+namespace Style {
+
+enum class TextStyle {
+    largeTitle,
+    title,
+    title2,
+    title3,
+    headline,
+    body,
+    callout,
+    subheadline,
+    footnote,
+    caption,
+    caption2,
+    monospacedCaption,
+};
+
+enum class Color {
+    green,
+    orange,
+    red,
+    gray,
+    blue,
+    yellow,
+    label,          // primary text
+    secondaryLabel, // secondary text
+    separator,
+    controlBackground,
+    windowBackground,
+};
+
+QFont font(TextStyle style);
+// Bold/semibold variants of a style (e.g. `.headline` is already semibold).
+QFont font(TextStyle style, QFont::Weight weight);
+QColor color(Color color, qreal opacity = 1.0);
+
+void apply(QWidget *widget, TextStyle style);
+void applyColor(QWidget *widget, Color color, qreal opacity = 1.0);
+QLabel *label(const QString &text, TextStyle style, QWidget *parent = nullptr);
+
+// The lower-case wordmark family, bundled as a resource; a serif fallback
+// only if loading it failed.
+QFont wordmarkFont(qreal pointSize);
+bool wordmarkFontLoaded();
+
+// Loads bundled fonts; call once after QApplication exists (idempotent).
+void initialize();
+
+} // namespace Style

@@ -1,0 +1,13 @@
+#pragma once
+
+class AppState;
+class GitHubService;
+class HealthCheckService;
+
+// What every screen is given: the one state and the services it may call.
+// Tests build one on loopback services; the application on the shared ones.
+struct UiContext {
+    AppState *appState = nullptr;
+    GitHubService *gitHub = nullptr;
+    HealthCheckService *health = nullptr;
+};
