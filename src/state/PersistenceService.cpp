@@ -1,1 +1,59 @@
 #include "PersistenceService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+PersistenceService::PersistenceService(const QString &directory)
+    : m_directory(directory) {
+    // Failure is not fatal: loads then find no file and saves fail quietly.
+    QDir().mkpath(m_directory);
+}
+
+PersistenceService &PersistenceService::shared() {
+    static PersistenceService instance(defaultDirectory());
+    return instance;
+}
+
+QString PersistenceService::defaultDirectory() {
+    QString base;
+#if defined(Q_OS_WIN)
+    // %APPDATA% (the roaming profile); Qt only offers it with the
+    // application's own names appended.
+    base = QDir::homePath() + QStringLiteral("/AppData/Roaming");
+#else
+    // ~/Library/Application Support on macOS, ~/.local/share on Linux.
+    const QStringList locations =
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    base = locations.isEmpty() ? QString() : locations.first();
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+#endif
+    return base + QStringLiteral("/io.keelmark.app");
+}
+
+QString PersistenceService::filePath() const {
+    return m_directory + QStringLiteral("/state.json");
+}
+
+PersistedState PersistenceService::load() const {
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return PersistedState::decode(file.readAll()).value_or(PersistedState{});
+}
+
+bool PersistenceService::save(const PersistedState &state) const {
+    // Written beside the file and renamed over it, so a reader never sees
+    // half a file and a failed write leaves the previous one intact.
+    QSaveFile file(filePath());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = state.encode();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
