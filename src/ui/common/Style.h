@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QString>
 
+class QAbstractButton;
+class QFrame;
 class QLabel;
 class QWidget;
 
@@ -49,8 +51,22 @@ void apply(QWidget *widget, TextStyle style);
 void applyColor(QWidget *widget, Color color, qreal opacity = 1.0);
 QLabel *label(const QString &text, TextStyle style, QWidget *parent = nullptr);
 
+// The accent colour of active markers and selections.
+QColor accentColor();
+
+// The platform's button looks: filled accent ("bordered prominent"), a
+// light bordered button, a borderless plain one, and a link.
+enum class ButtonStyle { prominent, bordered, plain, link };
+enum class ControlSize { small, regular, large };
+void styleButton(QAbstractButton *button, ButtonStyle style,
+                 ControlSize size = ControlSize::regular);
+
+// A one-pixel separator line.
+QFrame *divider(Qt::Orientation orientation, QWidget *parent = nullptr);
+
 // The lower-case wordmark family, bundled as a resource; a serif fallback
 // only if loading it failed.
+// Sizes throughout are the description's points, i.e. logical pixels.
 QFont wordmarkFont(qreal pointSize);
 bool wordmarkFontLoaded();
 
