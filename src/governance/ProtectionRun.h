@@ -3,6 +3,7 @@
 #include <QCoroTask>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUuid>
 
@@ -24,8 +25,7 @@ struct ProtectionStep {
 
 // Provisions the selected organisation's ops repository in four steps and
 // owns the rows' state, so the progress screen only displays it.
-class ProtectionRun : public QObject
-{
+class ProtectionRun : public QObject {
     Q_OBJECT
 
 public:
@@ -47,14 +47,21 @@ signals:
     void stepsChanged();
     void allCompleteChanged();
     void hasFailedChanged();
-    // The sequence ended, successfully or not.
+    void runningChanged();
+    // The sequence ended, successfully or not (also when there was nothing
+    // to do because no organisation is selected).
     void finished();
 
 private:
     QCoro::Task<> run(int index, std::function<QCoro::Task<>()> action);
+    void setStatus(int index, ProtectionStep::StepStatus status);
+    void setAllComplete(bool value);
+    void setHasFailed(bool value);
+    void setRunning(bool value);
 
-    AppState *m_appState;
-    GitHubService *m_gitHub;
+    // Both outlive the screen in the app; tests may tear them down first.
+    QPointer<AppState> m_appState;
+    QPointer<GitHubService> m_gitHub;
     QList<ProtectionStep> m_steps;
     bool m_allComplete = false;
     bool m_hasFailed = false;

@@ -17,8 +17,7 @@ class QTimer;
 // check reads the ops repository back and writes its facts to AppState in one
 // batch; results of a check that started earlier than one already applied
 // are dropped.
-class HealthCheckService : public QObject
-{
+class HealthCheckService : public QObject {
     Q_OBJECT
 
 public:
@@ -45,10 +44,14 @@ signals:
     void healthCheckFinished(bool applied);
 
 private:
+    // One line to the temporary-directory log, stamped with the clock.
+    void debugLog(const QString &message);
+
     GitHubService *m_gitHub;
     std::chrono::milliseconds m_interval;
     Clock m_clock;
     QTimer *m_timer = nullptr;
+    QPointer<AppState> m_heartbeatState;
     quint64 m_nextCheckId = 0;
     quint64 m_lastAppliedCheckId = 0;
 };

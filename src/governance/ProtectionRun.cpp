@@ -1,0 +1,193 @@
+#include "ProtectionRun.h"
+
+#include "AppState.h"
+#include "GitHubError.h"
+#include "GitHubService.h"
+#include "GovernanceFiles.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+
+Q_LOGGING_CATEGORY(lcGovernance, "keelmark.governance")
+
+namespace {
+
+const QString kCommitMessage = QStringLiteral("Initial KeelMark governance configuration");
+
+// The step bodies are free coroutines with by-value parameters so that
+// nothing they use lives in a lambda's captures or in the run object, which
+// the progress screen may destroy while a request is in flight.
+
+QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QString org,
+                                          QString repo) {
+    co_await gitHub->createRepo(org, repo);
+    if (!gitHub)
+        co_return;
+    if (co_await gitHub->hasBranchProtection(org, repo)) {
+        if (!gitHub)
+            co_return;
+        // The commit of the next step cannot land on a protected main.
+        co_await gitHub->disableBranchProtection(org, repo);
+    }
+}
+
+QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, QString repo,
+                                   QString owner) {
+    co_await gitHub->writeFiles(org, repo, GovernanceFiles::compose(owner, org), kCommitMessage);
+}
+
+QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo) {
+    co_await gitHub->enableBranchProtection(org, repo);
+}
+
+QCoro::Task<> verifyRepository(QPointer<GitHubService> gitHub, QString org, QString repo) {
+    if (!co_await gitHub->repoExists(org, repo))
+        throw GitHubError(GitHubError::repoCreationFailed);
+}
+
+QList<ProtectionStep> freshSteps() {
+    const QString labels[] = {
+        QStringLiteral("Creating repository"),
+        QStringLiteral("Writing governance files"),
+        QStringLiteral("Enabling branch protection"),
+        QStringLiteral("Verifying setup"),
+    };
+    QList<ProtectionStep> steps;
+    for (const QString &label : labels)
+        steps.append(ProtectionStep{QUuid::createUuid(), label, ProtectionStep::StepStatus::pending,
+                                    QString(), QString()});
+    return steps;
+}
+
+} // namespace
+
+ProtectionRun::ProtectionRun(AppState *appState, GitHubService *gitHub, QObject *parent)
+    : QObject(parent)
+    , m_appState(appState)
+    , m_gitHub(gitHub)
+    , m_steps(freshSteps()) {}
+
+void ProtectionRun::start() {
+    // Showing the screen again must neither start a second run alongside
+    // the first nor provision a finished repository once more.
+    if (m_running || m_allComplete)
+        return;
+    retry();
+}
+
+void ProtectionRun::retry() {
+    if (m_running)
+        return;
+    setHasFailed(false);
+    setAllComplete(false);
+    for (ProtectionStep &step : m_steps) {
+        step.status = ProtectionStep::StepStatus::pending;
+        step.message.clear();
+        step.detail.clear();
+    }
+    emit stepsChanged();
+    runProtectionSequence(); // eager; finishes on its own
+}
+
+QCoro::Task<> ProtectionRun::runProtectionSequence() {
+    if (m_running)
+        co_return;
+    const QPointer<ProtectionRun> self(this);
+    const QPointer<AppState> appState(m_appState);
+    const QPointer<GitHubService> gitHub(m_gitHub);
+    if (!appState || !gitHub)
+        co_return;
+    const std::optional<GitHubOrg> selected = appState->selectedOrg();
+    if (!selected) {
+        emit finished();
+        co_return;
+    }
+
+    const QString org = selected->login;
+    const QString repo =
+        appState->repoName().isEmpty() ? QStringLiteral("ops") : appState->repoName();
+    const QString owner = appState->gitHubUsername();
+
+    setRunning(true);
+    co_await run(0, [=] { return ensureRepositoryUnprotected(gitHub, org, repo); });
+    if (self && !m_hasFailed)
+        co_await run(1, [=] { return writeGovernanceFiles(gitHub, org, repo, owner); });
+    if (self && !m_hasFailed)
+        co_await run(2, [=] { return enableProtection(gitHub, org, repo); });
+    if (self && !m_hasFailed)
+        co_await run(3, [=] { return verifyRepository(gitHub, org, repo); });
+    if (!self)
+        co_return;
+
+    if (!m_hasFailed) {
+        if (appState)
+            appState->setRepoCreated(true);
+        setAllComplete(true);
+    }
+    setRunning(false);
+    emit finished();
+}
+
+QCoro::Task<> ProtectionRun::run(int index, std::function<QCoro::Task<>()> action) {
+    const QPointer<ProtectionRun> self(this);
+    setStatus(index, ProtectionStep::StepStatus::inProgress);
+
+    QString message;
+    QString detail;
+    bool failed = true;
+    try {
+        if (!m_gitHub)
+            throw GitHubError(GitHubError::networkError);
+        co_await action();
+        failed = false;
+    } catch (const GitHubError &error) {
+        message = error.description();
+        // GitHub's own words (for example that the plan offers no protection
+        // for private repositories) tell the admin what to do next.
+        detail = error.detail();
+    } catch (const GitHubFailure &error) {
+        message = error.description();
+    } catch (const std::exception &error) {
+        message = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        message = tr("An unexpected error occurred.");
+    }
+    if (!self)
+        co_return;
+
+    if (!failed) {
+        setStatus(index, ProtectionStep::StepStatus::completed);
+        co_return;
+    }
+    qCDebug(lcGovernance) << "step" << index << "failed:" << message << detail;
+    m_steps[index].message = message;
+    m_steps[index].detail = detail;
+    setStatus(index, ProtectionStep::StepStatus::failed);
+    setHasFailed(true);
+}
+
+void ProtectionRun::setStatus(int index, ProtectionStep::StepStatus status) {
+    m_steps[index].status = status;
+    emit stepsChanged();
+}
+
+void ProtectionRun::setAllComplete(bool value) {
+    if (m_allComplete == value)
+        return;
+    m_allComplete = value;
+    emit allCompleteChanged();
+}
+
+void ProtectionRun::setHasFailed(bool value) {
+    if (m_hasFailed == value)
+        return;
+    m_hasFailed = value;
+    emit hasFailedChanged();
+}
+
+void ProtectionRun::setRunning(bool value) {
+    if (m_running == value)
+        return;
+    m_running = value;
+    emit runningChanged();
+}
