@@ -1,0 +1,344 @@
+#include "RelayServer.h"
+
+#include "ExchangeRequest.h"
+
+#include <QDateTime>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaEnum>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrlQuery>
+
+Q_LOGGING_CATEGORY(lcRelay, "keelmark.relay")
+
+namespace {
+
+using Method = QHttpServerRequest::Method;
+
+// HTTP/1.1 allows six connections per host and manager; a few managers let
+// many exchanges reach GitHub side by side (HTTP/2 multiplexes anyway).
+constexpr int kUpstreamManagers = 4;
+constexpr int kMaxLoggedPath = 200;
+
+QByteArray methodName(Method method) {
+    const char *key = QMetaEnum::fromType<Method>().valueToKey(int(method));
+    return key ? QByteArray(key).toUpper() : QByteArrayLiteral("UNKNOWN");
+}
+
+// The path only, percent-encoded so that a hostile request cannot put line
+// breaks into the log, and never the query, which carries codes.
+QByteArray loggedPath(const QHttpServerRequest &request) {
+    QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
+    if (path.size() > kMaxLoggedPath)
+        path = path.left(kMaxLoggedPath) + "...";
+    return path.isEmpty() ? QByteArrayLiteral("/") : path;
+}
+
+bool isJsonContentType(const QByteArray &header) {
+    const QList<QByteArray> parts = header.split(';');
+    if (parts.first().trimmed().toLower() != "application/json")
+        return false;
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QByteArray parameter = parts[i].trimmed().toLower();
+        if (parameter.startsWith("charset=") &&
+            parameter.mid(8).replace('"', QByteArray()) != "utf-8")
+            return false;
+    }
+    return true;
+}
+
+QByteArray callbackPage(const QString &target, bool signedIn) {
+    const QString lead = signedIn ? QStringLiteral("Returning you to KeelMark\u2026")
+                                  : QStringLiteral("GitHub sign-in did not finish. Returning you "
+                                                   "to KeelMark\u2026");
+    const QString href = target.toHtmlEscaped();
+    return QStringLiteral(
+               "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+               "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+               "<title>KeelMark</title></head>\n"
+               "<body style=\"font-family: sans-serif; text-align: center; margin-top: 4em\">\n"
+               "<p>%1</p>\n<p>If nothing happens, <a href=\"%2\">open KeelMark</a>.</p>\n"
+               "</body></html>\n")
+        .arg(lead, href)
+        .toUtf8();
+}
+
+} // namespace
+
+struct RelayServer::PendingExchange {
+    QHttpServerResponder responder;
+    // The responder of Qt 6.4 keeps a raw socket pointer; the socket goes
+    // away when the client disconnects, so check this before answering.
+    QPointer<QTcpSocket> socket;
+    RequestLog log;
+    bool timedOut = false;
+};
+
+RelayServer::RelayServer(RelayConfig config, QObject *parent)
+    : QObject(parent)
+    , m_config(std::move(config)) {
+    for (int i = 0; i < kUpstreamManagers; ++i) {
+        auto manager = std::make_unique<QNetworkAccessManager>();
+        // A redirect from the token endpoint would turn the POST into a GET
+        // elsewhere; treat it as a bad upstream reply instead.
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        m_upstream.push_back(std::move(manager));
+    }
+
+    m_server.route(QStringLiteral("/v1/github/exchange"),
+                   [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                       onExchange(request, std::move(responder));
+                   });
+    m_server.route(QStringLiteral("/v1/github/callback"),
+                   [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                       onCallback(request, std::move(responder));
+                   });
+    m_server.route(QStringLiteral("/healthz"),
+                   [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                       onHealth(request, std::move(responder));
+                   });
+    m_server.setMissingHandler(
+        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            onMissing(request, std::move(responder));
+        });
+}
+
+RelayServer::~RelayServer() {
+    // Abort what is still waiting on GitHub without letting the replies call
+    // back into a half-destroyed server.
+    for (auto &[reply, pending] : m_pending) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        delete reply;
+    }
+    m_pending.clear();
+}
+
+bool RelayServer::listen() {
+    m_port = m_server.listen(m_config.listenAddress, m_config.port);
+    return m_port != 0;
+}
+
+QUrl RelayServer::baseUrl() const {
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_config.listenAddress.toString());
+    url.setPort(m_port);
+    return url;
+}
+
+QUrl RelayServer::tokenEndpoint() const {
+    QUrl url = m_config.gitHubWebUrl;
+    QString path = url.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path + QStringLiteral("/login/oauth/access_token"));
+    return url;
+}
+
+void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+    RequestLog log{methodName(request.method()), loggedPath(request), {}};
+    log.timer.start();
+
+    if (request.method() != Method::Post) {
+        sendError(responder, log, 405, QStringLiteral("method_not_allowed"),
+                  QStringLiteral("Use POST for this address."), {{"Allow", "POST"}});
+        return;
+    }
+    // Qt HttpServer 6.4 has read the whole body by now; the reverse proxy
+    // should cap it too (see README).
+    if (request.body().size() > m_config.maxBodyBytes) {
+        sendError(responder, log, 413, QStringLiteral("request_too_large"),
+                  QStringLiteral("The body must not exceed %1 bytes.").arg(m_config.maxBodyBytes));
+        return;
+    }
+    if (!isJsonContentType(request.value("Content-Type"))) {
+        sendError(responder, log, 415, QStringLiteral("unsupported_media_type"),
+                  QStringLiteral("Send the body as application/json."));
+        return;
+    }
+    QString reason;
+    const std::optional<ExchangeRequest> exchange = parseExchangeRequest(request.body(), &reason);
+    if (!exchange) {
+        sendError(responder, log, 400, QStringLiteral("invalid_request"), reason);
+        return;
+    }
+
+    QNetworkRequest upstream(tokenEndpoint());
+    upstream.setHeader(QNetworkRequest::ContentTypeHeader,
+                       QByteArrayLiteral("application/x-www-form-urlencoded"));
+    upstream.setRawHeader("Accept", "application/json");
+    upstream.setHeader(QNetworkRequest::UserAgentHeader,
+                       QByteArrayLiteral("keelmark-relay/" KEELMARK_RELAY_VERSION));
+    // Backstop only: the deadline timer below bounds the whole exchange, the
+    // transfer timeout merely an idle connection.
+    upstream.setTransferTimeout(int(m_config.upstreamTimeout.count()));
+
+    auto pending = std::make_unique<PendingExchange>(
+        PendingExchange{std::move(responder), QPointer<QTcpSocket>(), std::move(log), false});
+    pending->socket = pending->responder.socket();
+
+    QNetworkReply *reply = nextUpstream()->post(
+        upstream, tokenEndpointForm(*exchange, m_config.clientId, m_config.clientSecret));
+    m_pending.emplace(reply, std::move(pending));
+
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { finishExchange(reply); });
+    QTimer::singleShot(m_config.upstreamTimeout, reply, [this, reply] {
+        if (auto it = m_pending.find(reply); it != m_pending.end()) {
+            it->second->timedOut = true;
+            reply->abort();
+        }
+    });
+}
+
+void RelayServer::finishExchange(QNetworkReply *reply) {
+    auto it = m_pending.find(reply);
+    if (it == m_pending.end())
+        return;
+    std::unique_ptr<PendingExchange> pending = std::move(it->second);
+    m_pending.erase(it);
+    reply->deleteLater();
+    if (!pending->socket) {
+        logRequest(pending->log, 499); // the client went away while GitHub was answering
+        return;
+    }
+
+    const int upstreamStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (pending->timedOut) {
+        sendError(pending->responder, pending->log, 504, QStringLiteral("upstream_timeout"),
+                  QStringLiteral("GitHub did not answer within %1 seconds.")
+                      .arg(double(m_config.upstreamTimeout.count()) / 1000.0));
+        return;
+    }
+    if (upstreamStatus == 0) {
+        qCWarning(lcRelay).noquote()
+            << "token endpoint unreachable:"
+            << QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error());
+        sendError(pending->responder, pending->log, 502, QStringLiteral("upstream_unavailable"),
+                  QStringLiteral("GitHub could not be reached."));
+        return;
+    }
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    // GitHub answers bad codes and refresh tokens with HTTP 200 and a JSON
+    // error object; those (and any other JSON object) go back unchanged.
+    // Server errors, redirects and non-JSON pages are GitHub failing.
+    if (upstreamStatus >= 500 || (upstreamStatus >= 300 && upstreamStatus < 400) ||
+        !document.isObject()) {
+        qCWarning(lcRelay).noquote() << "token endpoint answered" << upstreamStatus
+                                     << (document.isObject() ? "" : "without a JSON object");
+        sendError(pending->responder, pending->log, 502, QStringLiteral("upstream_error"),
+                  QStringLiteral("GitHub answered the token request with an error (HTTP %1).")
+                      .arg(upstreamStatus));
+        return;
+    }
+    send(pending->responder, pending->log, upstreamStatus, "application/json", body,
+         {{"Cache-Control", "no-store"}});
+}
+
+void RelayServer::onCallback(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+    RequestLog log{methodName(request.method()), loggedPath(request), {}};
+    log.timer.start();
+
+    if (request.method() != Method::Get) {
+        send(responder, log, 405, "text/plain; charset=utf-8",
+             "This address only accepts GET requests from GitHub's sign-in page.\n",
+             {{"Allow", "GET"}});
+        return;
+    }
+
+    const QUrlQuery query = request.query();
+    auto item = [&query](const char *name) -> std::optional<QString> {
+        const QString key = QString::fromLatin1(name);
+        if (!query.hasQueryItem(key))
+            return std::nullopt;
+        return query.queryItemValue(key, QUrl::FullyDecoded);
+    };
+    const std::optional<QString> code = item("code");
+    const std::optional<QString> error = item("error");
+    const std::optional<QString> state = item("state");
+
+    const bool hasCode = code && !code->isEmpty();
+    if (!hasCode && !(error && !error->isEmpty())) {
+        send(responder, log, 400, "text/plain; charset=utf-8",
+             "This is where GitHub returns you after signing in to KeelMark, but the request "
+             "carries neither an authorisation code nor an error. Start the sign-in again "
+             "from KeelMark.\n");
+        return;
+    }
+
+    // Each value is percent-encoded so that nothing in it can add or change
+    // items of the app's URL.
+    QByteArray target = m_config.appScheme.toUtf8() + "://github?";
+    target += hasCode ? "code=" + QUrl::toPercentEncoding(*code)
+                      : "error=" + QUrl::toPercentEncoding(*error);
+    if (state)
+        target += "&state=" + QUrl::toPercentEncoding(*state);
+
+    send(responder, log, 302, "text/html; charset=utf-8",
+         callbackPage(QString::fromUtf8(target), hasCode),
+         {{"Location", target},
+          {"Cache-Control", "no-store"},
+          {"Referrer-Policy", "no-referrer"},
+          {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"}});
+}
+
+void RelayServer::onHealth(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+    RequestLog log{methodName(request.method()), loggedPath(request), {}};
+    log.timer.start();
+    if (request.method() != Method::Get) {
+        send(responder, log, 405, "text/plain; charset=utf-8", "Use GET.\n", {{"Allow", "GET"}});
+        return;
+    }
+    send(responder, log, 200, "text/plain; charset=utf-8", "ok");
+}
+
+void RelayServer::onMissing(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+    RequestLog log{methodName(request.method()), loggedPath(request), {}};
+    log.timer.start();
+    sendError(responder, log, 404, QStringLiteral("not_found"),
+              QStringLiteral("There is nothing at this address."));
+}
+
+void RelayServer::send(QHttpServerResponder &responder, const RequestLog &log, int status,
+                       const QByteArray &contentType, const QByteArray &body,
+                       const std::vector<Header> &headers) {
+    responder.writeStatusLine(QHttpServerResponder::StatusCode(status));
+    responder.writeHeader("Content-Type", contentType);
+    for (const Header &header : headers)
+        responder.writeHeader(header.name, header.value);
+    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+    responder.writeBody(body);
+    logRequest(log, status);
+}
+
+void RelayServer::sendError(QHttpServerResponder &responder, const RequestLog &log, int status,
+                            const QString &error, const QString &description,
+                            const std::vector<Header> &headers) {
+    const QJsonObject object{{QStringLiteral("error"), error},
+                             {QStringLiteral("error_description"), description}};
+    send(responder, log, status, "application/json",
+         QJsonDocument(object).toJson(QJsonDocument::Compact), headers);
+}
+
+void RelayServer::logRequest(const RequestLog &log, int status) {
+    const double ms = double(log.timer.nsecsElapsed()) / 1e6;
+    qCInfo(lcRelay).noquote() << QStringLiteral("%1 %2 %3 %4 %5ms")
+                                     .arg(QDateTime::currentDateTimeUtc().toString(
+                                              Qt::ISODateWithMs),
+                                          QString::fromLatin1(log.method),
+                                          QString::fromUtf8(log.path), QString::number(status))
+                                     .arg(ms, 0, 'f', 1);
+    emit requestCompleted(status);
+}
+
+QNetworkAccessManager *RelayServer::nextUpstream() {
+    QNetworkAccessManager *manager = m_upstream[m_nextUpstream].get();
+    m_nextUpstream = (m_nextUpstream + 1) % m_upstream.size();
+    return manager;
+}
