@@ -12,6 +12,8 @@ PACKAGES=(
     libsecret-1-0 libsecret-tools
     gnome-keyring dbus-daemon dbus-bin dbus-x11
     xvfb xauth trayer xdotool imagemagick x11-apps
+    # The start-up benchmark watches the tray host through xcb.
+    libxcb1-dev
     xdg-utils desktop-file-utils fonts-dejavu-core
 )
 
