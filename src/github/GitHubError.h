@@ -6,8 +6,7 @@
 #include <string>
 
 // Base of every error a GitHub operation throws; screens show description().
-class GitHubFailure : public std::exception
-{
+class GitHubFailure : public std::exception {
 public:
     virtual QString description() const = 0;
     const char *what() const noexcept override;
@@ -16,8 +15,7 @@ private:
     mutable std::string m_what;
 };
 
-class GitHubError : public GitHubFailure
-{
+class GitHubError : public GitHubFailure {
 public:
     enum Kind {
         networkError,
@@ -42,8 +40,7 @@ private:
 };
 
 // The transfer failed (no connection, time-out, TLS...): Qt's own text.
-class GitHubTransportError : public GitHubFailure
-{
+class GitHubTransportError : public GitHubFailure {
 public:
     explicit GitHubTransportError(QString qtMessage);
     QString description() const override { return m_message; }
@@ -53,8 +50,7 @@ private:
 };
 
 // A body that should have been JSON was not: the parser's own text.
-class GitHubJsonError : public GitHubFailure
-{
+class GitHubJsonError : public GitHubFailure {
 public:
     explicit GitHubJsonError(QString parserMessage);
     QString description() const override { return m_message; }

@@ -9,20 +9,25 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
 class AppState;
 class QNetworkAccessManager;
+class QNetworkRequest;
+struct GitHubTokenResponse;
+class GitHubRefreshFlight;
 
 // The GitHub REST client: transport and organisation guard, sign-in and the
 // token lifecycle, organisation discovery, repository operations and branch
 // protection. Every operation is a coroutine on the main thread; failures
 // are thrown as GitHubFailure subclasses (see GitHubError.h).
-class GitHubService : public QObject
-{
+class GitHubService : public QObject {
     Q_OBJECT
 
 public:
@@ -72,15 +77,69 @@ public:
     QUrl newOrganizationPageUrl() const;
     QUrl repositoryAccessPageUrl(const QString &org, const QString &repo) const;
 
+    // Every request gives up after this long (60 s; tests shorten it).
+    void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
+
+    // Pages followed through Link: rel="next" before a list is taken as complete.
+    static constexpr int maxPages = 10;
+
 signals:
     // Emitted after tokens change (sign-in, refresh, restore).
     void tokensChanged();
 
 private:
+    struct Reply {
+        int status = 0;
+        QByteArray body;
+        QByteArray link;
+    };
+    struct PendingSignIn {
+        QString state;
+        QString codeVerifier;
+    };
+    // Transport (GitHubTransport.cpp). Paths are already percent-encoded.
+    QUrl apiUrl(const QString &encodedPath) const;
+    QNetworkRequest baseRequest(const QUrl &url) const;
+    QCoro::Task<Reply> transfer(QByteArray verb, QNetworkRequest request, QByteArray payload);
+    QCoro::Task<Reply> send(QByteArray verb, QUrl url, QString token,
+                            std::optional<QJsonObject> body);
+    QCoro::Task<Reply> apiGet(QString path, QString token);
+    QCoro::Task<QList<Reply>> apiGetPages(QString path, QString token);
+    QCoro::Task<QByteArray> apiPost(QString path, QJsonObject body, QString token,
+                                    int expectedStatus);
+    QCoro::Task<Reply> apiPatch(QString path, QJsonObject body, QString token);
+    QCoro::Task<Reply> apiPut(QString path, QJsonObject body, QString token);
+    QCoro::Task<Reply> apiDelete(QString path, QString token);
+    void guardOrg(const QString &org) const;
+    bool sameOriginAsApi(const QUrl &url) const;
+
+    // Sign-in (GitHubSignIn.cpp).
+    QCoro::Task<GitHubTokenResponse> postToRelay(QJsonObject body);
+    QCoro::Task<GitHubTokenResponse> exchangeCode(QString code, QString codeVerifier);
+    QCoro::Task<QString> ensureValidToken();
+    QCoro::Task<> refresh(std::shared_ptr<GitHubRefreshFlight> flight);
+    // Takes over the tokens of an exchange or refresh and stores them.
+    QCoro::Task<> adoptTokens(GitHubTokenResponse response);
+    // The held access token as it is (no expiry check), read afresh for
+    // every request so a refresh by a concurrent task is picked up.
+    QString heldToken() const;
+    QCoro::Task<> completeSignIn(QString code, QString codeVerifier, QPointer<AppState> appState);
+
+    // Discovery (GitHubDiscovery.cpp).
+    QCoro::Task<GitHubUser> fetchUser(QString token);
+    QCoro::Task<> fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token);
+
     GitHubEndpoints m_endpoints;
     QNetworkAccessManager *m_network = nullptr;
     std::optional<QString> m_approvedOrg;
     std::optional<QString> m_oauthToken;
     std::optional<QString> m_refreshToken;
     std::optional<QDateTime> m_tokenExpiresAt;
+    std::chrono::milliseconds m_transferTimeout = std::chrono::seconds(60);
+    // Sign-ins started and not yet completed (the user may click twice).
+    QList<PendingSignIn> m_pendingSignIns;
+    // At most one refresh in flight; every caller that needs it awaits it.
+    std::shared_ptr<GitHubRefreshFlight> m_refreshFlight;
+    // Bumped on every sign-in, so a late refresh or restore cannot undo it.
+    quint64 m_tokenGeneration = 0;
 };

@@ -1,0 +1,211 @@
+#include "GitHubService.h"
+
+#include "DiagnosticLog.h"
+#include "GitHubError.h"
+#include "GitHubInternal.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+using namespace GitHubInternal;
+
+namespace {
+
+std::optional<QString> strictUtf8(const QByteArray &bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// The "sha" text of a reply's object (or of its `nested` object).
+std::optional<QString> shaOf(const QByteArray &body, const QString &nested = {}) {
+    QJsonObject object = parseJson(body).object();
+    if (!nested.isEmpty())
+        object = object.value(nested).toObject();
+    const auto sha = JsonField::string(object, QStringLiteral("sha"));
+    if (!sha || sha->isEmpty())
+        return std::nullopt;
+    return sha;
+}
+
+std::optional<TeamMember> teamMemberFrom(const QJsonValue &entry) {
+    const QJsonObject object = entry.toObject();
+    const auto login = JsonField::string(object, QStringLiteral("login"));
+    const QJsonValue permissions = object.value(QLatin1String("permissions"));
+    if (!login || !permissions.isObject())
+        return std::nullopt;
+    const QJsonObject flags = permissions.toObject();
+    for (auto it = flags.begin(); it != flags.end(); ++it) {
+        if (!it.value().isBool())
+            return std::nullopt;
+    }
+    TeamMember member;
+    member.gitHubUsername = *login;
+    if (flags.value(QLatin1String("admin")).toBool())
+        member.role = MachineRole::ceo;
+    else if (flags.value(QLatin1String("push")).toBool())
+        member.role = MachineRole::staff;
+    else
+        member.role = MachineRole::freelancer;
+    return member;
+}
+
+// Request bodies are built here rather than inline: g++ 12 miscompiles
+// braced JSON initialisers inside coroutines ("array used as initializer").
+QJsonObject createRepoBody(const QString &org, const QString &name) {
+    return QJsonObject{
+        {QStringLiteral("name"), name},
+        {QStringLiteral("private"), true},
+        {QStringLiteral("auto_init"), true},
+        {QStringLiteral("description"),
+         org + QStringLiteral(" AI operations \u2014 governed by KeelMark")},
+    };
+}
+
+QJsonObject treeBody(const QString &baseTree, const QList<FileEntry> &files) {
+    QJsonArray entries;
+    for (const FileEntry &file : files) {
+        entries.append(QJsonObject{
+            {QStringLiteral("path"), file.path},
+            {QStringLiteral("mode"), QStringLiteral("100644")},
+            {QStringLiteral("type"), QStringLiteral("blob")},
+            {QStringLiteral("content"), file.content},
+        });
+    }
+    return QJsonObject{{QStringLiteral("base_tree"), baseTree}, {QStringLiteral("tree"), entries}};
+}
+
+QJsonObject commitBody(const QString &message, const QString &tree, const QString &parent) {
+    return QJsonObject{
+        {QStringLiteral("message"), message},
+        {QStringLiteral("tree"), tree},
+        {QStringLiteral("parents"), QJsonArray{parent}},
+    };
+}
+
+QJsonObject refUpdateBody(const QString &sha) {
+    return QJsonObject{{QStringLiteral("sha"), sha}, {QStringLiteral("force"), false}};
+}
+
+} // namespace
+
+QCoro::Task<bool> GitHubService::repoExists(QString org, QString name) {
+    const QString path = repoPath(org, name);
+    const QString token = co_await ensureValidToken();
+    const Reply reply = co_await apiGet(path, token);
+    co_return reply.status == 200;
+}
+
+QCoro::Task<> GitHubService::createRepo(QString org, QString name) {
+    guardOrg(org);
+    const QString orgSegment = pathSegment(org);
+    pathSegment(name);
+    heldToken();
+    if (co_await repoExists(org, name))
+        co_return;
+    const QJsonObject body = createRepoBody(org, name);
+    // Read after repoExists: it may have refreshed, which retires the old token.
+    co_await apiPost(QStringLiteral("/orgs/") + orgSegment + QStringLiteral("/repos"), body,
+                     heldToken(), 201);
+}
+
+QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEntry> files,
+                                        QString message) {
+    guardOrg(org);
+    const QString base = repoPath(org, repo);
+    // Every name is checked before the first request, so a bad one sends nothing.
+    for (const FileEntry &file : files)
+        filePathSegments(file.path);
+    heldToken();
+
+    const Reply head = co_await apiGet(base + QStringLiteral("/git/ref/heads/main"), heldToken());
+    const auto parent = shaOf(head.body, QStringLiteral("object"));
+    if (!parent)
+        throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(head.body));
+
+    const Reply parentCommit =
+        co_await apiGet(base + QStringLiteral("/git/commits/") + pathSegment(*parent), heldToken());
+    const auto baseTree = shaOf(parentCommit.body, QStringLiteral("tree"));
+    if (!baseTree)
+        throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(parentCommit.body));
+
+    const QByteArray treeReply = co_await apiPost(base + QStringLiteral("/git/trees"),
+                                                  treeBody(*baseTree, files), heldToken(), 201);
+    const auto newTree = shaOf(treeReply);
+    if (!newTree)
+        throw GitHubError(GitHubError::fileWriteFailed);
+
+    const QByteArray commitReply =
+        co_await apiPost(base + QStringLiteral("/git/commits"),
+                         commitBody(message, *newTree, *parent), heldToken(), 201);
+    const auto newCommit = shaOf(commitReply);
+    if (!newCommit)
+        throw GitHubError(GitHubError::fileWriteFailed);
+
+    // A refused update (protected or moved main) means nothing was committed.
+    const Reply update = co_await apiPatch(base + QStringLiteral("/git/refs/heads/main"),
+                                           refUpdateBody(*newCommit), heldToken());
+    if (update.status != 200)
+        throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(update.body));
+}
+
+QCoro::Task<QString> GitHubService::getFileContent(QString org, QString repo, QString path) {
+    const QString urlPath =
+        repoPath(org, repo) + QStringLiteral("/contents/") + filePathSegments(path);
+    const QString token = co_await ensureValidToken();
+    const Reply reply = co_await apiGet(urlPath, token);
+
+    if (reply.status != 200) {
+        const QString body = strictUtf8(reply.body).value_or(QStringLiteral("no body"));
+        DiagnosticLog::appendToTempLog(DiagnosticLog::timestampedLine(
+            QStringLiteral("getFileContent ") + org + QLatin1Char('/') + repo + QLatin1Char('/') +
+            path + QStringLiteral(" HTTP ") + QString::number(reply.status) + QStringLiteral(": ") +
+            body));
+        throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(reply.body));
+    }
+
+    const QJsonObject object = parseJson(reply.body).object();
+    const auto content = JsonField::string(object, QStringLiteral("content"));
+    if (!content) {
+        printLine(QStringLiteral("[GitHubService] getFileContent ") + path +
+                  QStringLiteral(": response missing 'content' field"));
+        throw GitHubError(GitHubError::fileWriteFailed);
+    }
+    // Files over 1 MB come with an empty content and encoding "none": not
+    // an empty file.
+    const QJsonValue encoding = object.value(QLatin1String("encoding"));
+    const bool base64 = encoding.isUndefined() || encoding.toString() == QLatin1String("base64");
+    QByteArray encoded = content->toUtf8();
+    encoded.removeIf([](char c) { return c == '\n'; });
+    const auto decoded =
+        QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    const auto text = decoded ? strictUtf8(*decoded) : std::nullopt;
+    if (!base64 || !text) {
+        printLine(QStringLiteral("[GitHubService] getFileContent ") + path +
+                  QStringLiteral(": base64 decode failed"));
+        throw GitHubError(GitHubError::fileWriteFailed);
+    }
+    co_return *text;
+}
+
+QCoro::Task<QList<TeamMember>> GitHubService::getCollaborators(QString org, QString repo) {
+    const QString path = repoPath(org, repo) + QStringLiteral("/collaborators");
+    const QString token = co_await ensureValidToken();
+    const QList<Reply> pages = co_await apiGetPages(path, token);
+
+    QList<TeamMember> members;
+    for (const Reply &page : pages) {
+        const QJsonDocument document = parseJson(page.body);
+        // An error object instead of a list: whatever was read so far.
+        if (!document.isArray())
+            break;
+        for (const QJsonValue &entry : document.array()) {
+            if (auto member = teamMemberFrom(entry))
+                members.append(*member);
+        }
+    }
+    co_return members;
+}

@@ -1,0 +1,255 @@
+#include "GitHubService.h"
+
+#include "AppState.h"
+#include "GitHubError.h"
+#include "GitHubInternal.h"
+#include "GitHubRefreshFlight.h"
+#include "GitHubTokenResponse.h"
+#include "KeychainService.h"
+
+#include <QCoroSignal>
+#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <QRandomGenerator>
+#include <QUrlQuery>
+#include <QUuid>
+
+using namespace GitHubInternal;
+
+namespace {
+
+// A user may press Connect more than once before finishing in the browser;
+// any of the recent attempts may complete.
+constexpr int maxPendingSignIns = 3;
+
+QString base64Url(const QByteArray &bytes) {
+    return QString::fromLatin1(
+        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// RFC 7636: 32 random bytes give a 43-character verifier.
+QString makeCodeVerifier() {
+    QByteArray bytes(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()),
+                                          bytes.size() / int(sizeof(quint32)));
+    return base64Url(bytes);
+}
+
+QString codeChallenge(const QString &verifier) {
+    return base64Url(QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256));
+}
+
+std::optional<QDateTime> expiryFromText(const std::optional<QString> &text) {
+    if (!text || text->isEmpty())
+        return std::nullopt;
+    const QDateTime when = QDateTime::fromString(*text, Qt::ISODate);
+    if (!when.isValid())
+        return std::nullopt;
+    return when.toUTC();
+}
+
+// A free function so that its by-value parameters outlive every await even if
+// the service goes away.
+QCoro::Task<> saveTokens(QString accessToken, std::optional<QString> refreshToken, QString expiry) {
+    co_await KeychainService::save(QString::fromLatin1(KeychainService::accessTokenKey),
+                                   accessToken);
+    if (refreshToken)
+        co_await KeychainService::save(QString::fromLatin1(KeychainService::refreshTokenKey),
+                                       *refreshToken);
+    // An empty value means "expiry unknown": there is no delete operation.
+    co_await KeychainService::save(QString::fromLatin1(KeychainService::tokenExpiryKey), expiry);
+}
+
+} // namespace
+
+QUrl GitHubService::makeAuthorizationUrl() {
+    QUrl url(m_endpoints.webBaseUrl + QStringLiteral("/login/oauth/authorize"));
+    if (!url.isValid() || url.isRelative())
+        return {};
+    const PendingSignIn pending{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
+                                makeCodeVerifier()};
+    const QList<QPair<QString, QString>> items = {
+        {QStringLiteral("client_id"), m_endpoints.oauthClientId},
+        {QStringLiteral("redirect_uri"),
+         m_endpoints.relayBaseUrl + QStringLiteral("/v1/github/callback")},
+        {QStringLiteral("scope"), QStringLiteral("repo,admin:org")},
+        {QStringLiteral("state"), pending.state},
+        {QStringLiteral("code_challenge"), codeChallenge(pending.codeVerifier)},
+        {QStringLiteral("code_challenge_method"), QStringLiteral("S256")},
+    };
+    QStringList parts;
+    for (const auto &[name, value] : items)
+        parts << QString::fromLatin1(QUrl::toPercentEncoding(name) + '=' +
+                                     QUrl::toPercentEncoding(value));
+    url.setQuery(parts.join(QLatin1Char('&')), QUrl::StrictMode);
+
+    m_pendingSignIns.append(pending);
+    while (m_pendingSignIns.size() > maxPendingSignIns)
+        m_pendingSignIns.removeFirst();
+    return url;
+}
+
+void GitHubService::startOAuth() {
+    const QUrl url = makeAuthorizationUrl();
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
+}
+
+QCoro::Task<> GitHubService::handleCallback(QUrl url, AppState *appState) {
+    QPointer<AppState> state(appState);
+    std::optional<QString> code;
+    std::optional<QString> callbackState;
+    for (const auto &[name, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        if (name == QLatin1String("code") && !code)
+            code = value;
+        else if (name == QLatin1String("state") && !callbackState)
+            callbackState = value;
+    }
+
+    // Only a sign-in started here may complete (RFC 6749 section 10.12).
+    qsizetype match = -1;
+    for (qsizetype i = 0; callbackState && i < m_pendingSignIns.size(); ++i) {
+        if (m_pendingSignIns.at(i).state == *callbackState)
+            match = i;
+    }
+    if (match < 0) {
+        printLine(QStringLiteral("GitHub OAuth callback ignored: it does not match a sign-in "
+                                 "started in this app"));
+        co_return;
+    }
+    const PendingSignIn pending = m_pendingSignIns.at(match);
+    m_pendingSignIns.clear();
+    // Declined on GitHub: the attempt is over, nothing else to do.
+    if (!code || code->isEmpty())
+        co_return;
+    co_await completeSignIn(*code, pending.codeVerifier, state);
+}
+
+QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
+                                            QPointer<AppState> appState) {
+    const QString errorPrefix = QStringLiteral("GitHub OAuth error: ");
+    QString token;
+    try {
+        GitHubTokenResponse response = co_await exchangeCode(code, codeVerifier);
+        token = response.accessToken;
+        ++m_tokenGeneration;
+        co_await adoptTokens(std::move(response));
+    } catch (const std::exception &error) {
+        printLine(errorPrefix + describe(error));
+        co_return;
+    }
+
+    GitHubUser user;
+    try {
+        user = co_await fetchUser(token);
+    } catch (const std::exception &error) {
+        printLine(errorPrefix + describe(error));
+        co_return;
+    }
+    if (!appState)
+        co_return;
+    appState->setGitHubConnected(true);
+    appState->setGitHubUsername(user.login);
+    co_await fetchOrgs(appState.data());
+}
+
+QCoro::Task<GitHubTokenResponse> GitHubService::postToRelay(QJsonObject body) {
+    const QUrl url(m_endpoints.relayBaseUrl + QStringLiteral("/v1/github/exchange"));
+    if (m_endpoints.relayBaseUrl.isEmpty() || !url.isValid() || url.isRelative())
+        throw GitHubError(GitHubError::networkError);
+    QNetworkRequest request = baseRequest(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+    request.setRawHeader("Accept", "application/json");
+    const Reply reply = co_await transfer(QByteArrayLiteral("POST"), request,
+                                          QJsonDocument(body).toJson(QJsonDocument::Compact));
+    co_return GitHubTokenResponse::decode(reply.body);
+}
+
+QCoro::Task<GitHubTokenResponse> GitHubService::exchangeCode(QString code, QString codeVerifier) {
+    QJsonObject body;
+    body.insert(QStringLiteral("code"), code);
+    body.insert(QStringLiteral("code_verifier"), codeVerifier);
+    co_return co_await postToRelay(std::move(body));
+}
+
+QCoro::Task<> GitHubService::adoptTokens(GitHubTokenResponse response) {
+    m_oauthToken = response.accessToken;
+    if (response.refreshToken)
+        m_refreshToken = response.refreshToken;
+    // The expiry belongs to this token: a reply without one means it does
+    // not expire, not that an older token's expiry still applies.
+    m_tokenExpiresAt.reset();
+    if (response.expiresIn) {
+        const QDateTime when = QDateTime::currentDateTimeUtc().addSecs(*response.expiresIn);
+        if (when.isValid())
+            m_tokenExpiresAt = when;
+    }
+    emit tokensChanged();
+    co_await saveTokens(*m_oauthToken, response.refreshToken,
+                        m_tokenExpiresAt ? m_tokenExpiresAt->toString(Qt::ISODate) : QString());
+}
+
+QCoro::Task<QString> GitHubService::ensureValidToken() {
+    if (!m_oauthToken)
+        throw GitHubError(GitHubError::networkError);
+    if (!m_tokenExpiresAt || QDateTime::currentDateTimeUtc() < *m_tokenExpiresAt)
+        co_return *m_oauthToken;
+    if (!m_refreshToken)
+        throw GitHubError(GitHubError::networkError);
+
+    std::shared_ptr<GitHubRefreshFlight> flight = m_refreshFlight;
+    if (!flight) {
+        flight = std::make_shared<GitHubRefreshFlight>();
+        m_refreshFlight = flight;
+        refresh(flight); // runs on its own; its outcome is read from the flight
+    }
+    if (!flight->done)
+        co_await qCoro(flight.get(), &GitHubRefreshFlight::settled);
+    if (flight->error)
+        std::rethrow_exception(flight->error);
+    co_return flight->accessToken;
+}
+
+QCoro::Task<> GitHubService::refresh(std::shared_ptr<GitHubRefreshFlight> flight) {
+    const quint64 generation = m_tokenGeneration;
+    try {
+        QJsonObject body;
+        body.insert(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
+        body.insert(QStringLiteral("refresh_token"), *m_refreshToken);
+        GitHubTokenResponse response = co_await postToRelay(std::move(body));
+        if (generation == m_tokenGeneration) {
+            ++m_tokenGeneration;
+            flight->accessToken = response.accessToken;
+            co_await adoptTokens(std::move(response));
+        } else {
+            // A sign-in finished meanwhile; its token wins.
+            flight->accessToken = heldToken();
+        }
+    } catch (...) {
+        // A failed refresh changes nothing; the next caller tries again.
+        flight->error = std::current_exception();
+    }
+    if (m_refreshFlight == flight)
+        m_refreshFlight.reset();
+    flight->done = true;
+    emit flight->settled();
+}
+
+QCoro::Task<> GitHubService::restoreFromKeychain() {
+    const quint64 generation = m_tokenGeneration;
+    const auto accessToken =
+        co_await KeychainService::load(QString::fromLatin1(KeychainService::accessTokenKey));
+    const auto refreshToken =
+        co_await KeychainService::load(QString::fromLatin1(KeychainService::refreshTokenKey));
+    const auto expiry =
+        co_await KeychainService::load(QString::fromLatin1(KeychainService::tokenExpiryKey));
+    // A sign-in or refresh that finished while the store answered is newer.
+    if (generation != m_tokenGeneration)
+        co_return;
+    m_oauthToken = accessToken && !accessToken->isEmpty() ? accessToken : std::nullopt;
+    m_refreshToken = refreshToken && !refreshToken->isEmpty() ? refreshToken : std::nullopt;
+    m_tokenExpiresAt = m_oauthToken ? expiryFromText(expiry) : std::nullopt;
+    emit tokensChanged();
+}

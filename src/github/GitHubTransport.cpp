@@ -1,0 +1,248 @@
+#include "GitHubService.h"
+
+#include "GitHubError.h"
+#include "GitHubInternal.h"
+
+#include <BuildConfig.h>
+
+#include <QCoroNetworkReply>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct DeleteLater {
+    void operator()(QObject *object) const { object->deleteLater(); }
+};
+
+// Errors Qt reports below the HTTP layer. Statuses such as 404 also set an
+// error() on the reply, but those are answers, handed to the caller.
+bool isTransportFailure(QNetworkReply::NetworkError error) {
+    const int code = int(error);
+    return (code >= 1 && code < 200) || error == QNetworkReply::ProtocolUnknownError ||
+           error == QNetworkReply::ProtocolFailure;
+}
+
+} // namespace
+
+namespace GitHubInternal {
+
+void printLine(const QString &line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QJsonDocument parseJson(const QByteArray &body) {
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw GitHubJsonError(error.errorString());
+    return document;
+}
+
+QString gitHubMessage(const QByteArray &body) {
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    QString message = object.value(QLatin1String("message")).toString();
+    QStringList details;
+    for (const QJsonValue &entry : object.value(QLatin1String("errors")).toArray()) {
+        const QString text = entry.isString()
+                                 ? entry.toString()
+                                 : entry.toObject().value(QLatin1String("message")).toString();
+        if (!text.isEmpty())
+            details << text;
+    }
+    if (!details.isEmpty())
+        message += (message.isEmpty() ? QString() : QStringLiteral(" ")) + QLatin1Char('(') +
+                   details.join(QStringLiteral("; ")) + QLatin1Char(')');
+    return message;
+}
+
+QString pathSegment(const QString &name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        throw GitHubError(GitHubError::invalidName);
+    // Everything but unreserved characters is encoded, so "/", "?", "#" and
+    // "%" inside a name can never leave its segment.
+    return QString::fromLatin1(QUrl::toPercentEncoding(name));
+}
+
+QString filePathSegments(const QString &path) {
+    QStringList encoded;
+    for (const QString &part : path.split(QLatin1Char('/')))
+        encoded << pathSegment(part);
+    return encoded.join(QLatin1Char('/'));
+}
+
+QString repoPath(const QString &org, const QString &repo) {
+    return QStringLiteral("/repos/") + pathSegment(org) + QLatin1Char('/') + pathSegment(repo);
+}
+
+QString nextLink(const QByteArray &linkHeader) {
+    // <url>; rel="next", <url>; rel="last"
+    static const QRegularExpression entry(QStringLiteral(R"re(<([^>]*)>([^<]*))re"));
+    static const QRegularExpression rel(QStringLiteral(R"re(;\s*rel\s*=\s*"?([^";,]+)"?)re"));
+    auto entries = entry.globalMatch(QString::fromLatin1(linkHeader));
+    while (entries.hasNext()) {
+        const auto match = entries.next();
+        const auto relMatch = rel.match(match.captured(2));
+        if (!relMatch.hasMatch())
+            continue;
+        const QStringList rels = relMatch.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (rels.contains(QLatin1String("next")))
+            return match.captured(1);
+    }
+    return {};
+}
+
+QString describe(const std::exception &error) {
+    if (const auto *failure = dynamic_cast<const GitHubFailure *>(&error))
+        return failure->description();
+    return QString::fromUtf8(error.what());
+}
+
+} // namespace GitHubInternal
+
+using namespace GitHubInternal;
+
+QUrl GitHubService::apiUrl(const QString &encodedPath) const {
+    return QUrl(m_endpoints.apiBaseUrl + encodedPath, QUrl::StrictMode);
+}
+
+bool GitHubService::sameOriginAsApi(const QUrl &url) const {
+    const QUrl base(m_endpoints.apiBaseUrl);
+    return url.isValid() && url.scheme() == base.scheme() && url.host() == base.host() &&
+           url.port(-1) == base.port(-1) && url.path().startsWith(base.path());
+}
+
+QNetworkRequest GitHubService::baseRequest(const QUrl &url) const {
+    QNetworkRequest request(url);
+    request.setTransferTimeout(int(m_transferTimeout.count()));
+    // Requests carry a bearer token: a redirect may not take it to another host.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
+    // GitHub refuses requests without a User-Agent.
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QByteArray("KeelMark/") + BuildConfig::version);
+    return request;
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::transfer(QByteArray verb, QNetworkRequest request,
+                                                          QByteArray payload) {
+    QNetworkReply *raw = nullptr;
+    if (verb == "GET")
+        raw = m_network->get(request);
+    else if (verb == "DELETE")
+        raw = m_network->deleteResource(request);
+    else if (verb == "POST")
+        raw = m_network->post(request, payload);
+    else if (verb == "PUT")
+        raw = m_network->put(request, payload);
+    else
+        raw = m_network->sendCustomRequest(request, verb, payload);
+    std::unique_ptr<QNetworkReply, DeleteLater> reply(raw);
+
+    co_await reply.get();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || isTransportFailure(reply->error())) {
+        qCDebug(lcGitHub) << verb << request.url().path(QUrl::FullyEncoded)
+                          << "failed:" << reply->errorString();
+        throw GitHubTransportError(reply->errorString());
+    }
+    Reply result;
+    result.status = status.toInt();
+    if (reply->isOpen())
+        result.body = reply->readAll();
+    result.link = reply->rawHeader("Link");
+    qCDebug(lcGitHub) << verb << request.url().path(QUrl::FullyEncoded) << result.status;
+    co_return result;
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::send(QByteArray verb, QUrl url, QString token,
+                                                      std::optional<QJsonObject> body) {
+    QNetworkRequest request = baseRequest(url);
+    request.setRawHeader("Accept", "application/vnd.github+json");
+    request.setRawHeader("X-GitHub-Api-Version", "2022-11-28");
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    QByteArray payload;
+    if (body) {
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+        payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
+    }
+    co_return co_await transfer(std::move(verb), std::move(request), std::move(payload));
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::apiGet(QString path, QString token) {
+    co_return co_await send(QByteArrayLiteral("GET"), apiUrl(path), std::move(token), std::nullopt);
+}
+
+QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path, QString token) {
+    QList<Reply> pages;
+    QUrl url =
+        apiUrl(path + (path.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
+               QStringLiteral("per_page=100"));
+    while (pages.size() < maxPages) {
+        pages.append(co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt));
+        if (pages.constLast().status != 200)
+            break;
+        // GitHub's own next address is followed as given, but never to
+        // another host: the request carries the token.
+        const QString next = nextLink(pages.constLast().link);
+        if (next.isEmpty())
+            break;
+        url = QUrl(next);
+        if (!sameOriginAsApi(url)) {
+            qCWarning(lcGitHub) << "not following a next page on another host:" << url.host();
+            break;
+        }
+    }
+    co_return pages;
+}
+
+QCoro::Task<QByteArray> GitHubService::apiPost(QString path, QJsonObject body, QString token,
+                                               int expectedStatus) {
+    const Reply reply =
+        co_await send(QByteArrayLiteral("POST"), apiUrl(path), std::move(token), std::move(body));
+    if (reply.status != expectedStatus)
+        throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(reply.body));
+    co_return reply.body;
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::apiPatch(QString path, QJsonObject body,
+                                                          QString token) {
+    co_return co_await send(QByteArrayLiteral("PATCH"), apiUrl(path), std::move(token),
+                            std::move(body));
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::apiPut(QString path, QJsonObject body,
+                                                        QString token) {
+    co_return co_await send(QByteArrayLiteral("PUT"), apiUrl(path), std::move(token),
+                            std::move(body));
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::apiDelete(QString path, QString token) {
+    co_return co_await send(QByteArrayLiteral("DELETE"), apiUrl(path), std::move(token),
+                            std::nullopt);
+}
+
+void GitHubService::guardOrg(const QString &org) const {
+    if (m_approvedOrg && *m_approvedOrg == org)
+        return;
+    printLine(QStringLiteral("BLOCKED: API call to org '") + org +
+              QStringLiteral("' denied \u2014 only '") +
+              m_approvedOrg.value_or(QStringLiteral("none")) + QStringLiteral("' is approved"));
+    throw GitHubError(GitHubError::orgNotApproved);
+}
+
+QString GitHubService::heldToken() const {
+    if (!m_oauthToken)
+        throw GitHubError(GitHubError::networkError);
+    return *m_oauthToken;
+}
