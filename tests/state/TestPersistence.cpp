@@ -139,8 +139,7 @@ private slots:
         QTest::newRow("truncated") << QByteArray(validBase) << false;
         QTest::newRow("array") << QByteArray("[]") << false;
         QTest::newRow("invalid UTF-8")
-            << QByteArray(validBase + ",\"orgLogin\":\"\xff\"}")
-            << false;
+            << QByteArray(validBase + ",\"orgLogin\":\"\xff\"}") << false;
     }
 
     void decodeRules() {
