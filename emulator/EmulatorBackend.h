@@ -1,0 +1,190 @@
+#pragma once
+
+#include "GitHubEmulator.h"
+#include "GitObjectStore.h"
+#include "HttpExchange.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+
+#include <map>
+#include <optional>
+
+namespace ghemu {
+
+struct EmuUser {
+    qint64 id = 0;
+    QString login;
+    QString name;
+    QString email() const;
+};
+
+struct EmuToken {
+    QString text;
+    QString userKey;
+    QDateTime expiresAt; // invalid = never
+    bool appUser = true;
+    bool refresh = false;
+    bool revoked = false;
+    QString clientId;
+    QString partner; // refresh token <-> its access token
+
+    bool usable(const QDateTime &now) const {
+        return !revoked && (!expiresAt.isValid() || now < expiresAt);
+    }
+};
+
+struct EmuOrg {
+    qint64 id = 0;
+    QString login;
+    GitHubEmulator::OrgOptions options;
+    QMap<QString, QString> members; // user key -> "admin" | "member"
+    qint64 installationId = 0;
+};
+
+struct EmuRepo {
+    qint64 id = 0;
+    QString owner; // canonical organisation login
+    QString name;
+    bool isPrivate = true;
+    QString description;
+    QDateTime createdAt;
+    QDateTime pushedAt;
+    GitObjectStore objects;
+    QMap<QString, QString> refs; // "heads/main" -> commit id
+    std::optional<QJsonObject> protection;
+    QMap<QString, QString> collaborators; // user key -> role name
+
+    QString fullName() const { return owner + QLatin1Char('/') + name; }
+    QString mainHead() const { return refs.value(QStringLiteral("heads/main")); }
+};
+
+struct EmuAuthCode {
+    QString clientId;
+    QString userKey;
+    QString redirectUri;
+    QString codeChallenge;
+    QDateTime expiresAt;
+    bool used = false;
+};
+
+struct EmuPendingAuthorization {
+    QString clientId;
+    QString redirectUri;
+    QString state;
+    QString codeChallenge;
+    QString userKey;
+};
+
+// Permission levels on a repository, lowest first.
+enum class Access { None, Read, Triage, Write, Maintain, Admin };
+
+// Everything the emulator knows, and the answers to requests on both hosts.
+// Single-threaded: it is only touched from the thread of GitHubEmulator.
+class EmulatorBackend {
+public:
+    EmulatorBackend();
+
+    QString apiBase; // "http://127.0.0.1:N"
+    QString webBase;
+
+    HttpReply handleApi(const HttpExchange &request);
+    HttpReply handleWeb(const HttpExchange &request);
+
+    // --- state ---
+    std::map<QString, EmuUser> users;   // by lower-case login
+    std::map<QString, EmuToken> tokens; // by token text
+    std::map<QString, EmuOrg> orgs;     // by lower-case login
+    std::map<QString, EmuRepo> repos;   // by lower-case "owner/name"
+    std::map<QString, EmuAuthCode> codes;
+    std::map<QString, EmuPendingAuthorization> pending;
+    GitHubEmulator::OAuthApp app;
+    bool autoApprove = false;
+    QString authorizingUser;         // user key
+    std::map<QString, int> rateUsed; // user key (or "") -> requests this hour
+    QDateTime rateWindowStart;
+    qint64 nextId = 1000;
+    qint64 requestCounter = 0;
+
+    static QString key(const QString &login) { return login.toLower(); }
+    EmuUser *user(const QString &login);
+    EmuOrg *org(const QString &login);
+    EmuRepo *repo(const QString &owner, const QString &name);
+    EmuRepo *repoById(qint64 id);
+
+    qint64 addUser(const QString &login, const QString &name);
+    QString issueToken(const QString &userKey, const GitHubEmulator::TokenOptions &options,
+                       const QString &clientId = {});
+    qint64 addOrg(const QString &login, const GitHubEmulator::OrgOptions &options);
+    EmuRepo *createRepo(EmuOrg &org, const QString &name, bool isPrivate, bool autoInit,
+                        const QString &description, const EmuUser *creator);
+    QString commitOnMain(EmuRepo &repo, const QList<GitTreeChange> &changes, const QString &message,
+                         const EmuUser *author);
+    Access accessOf(const EmuRepo &repo, const EmuUser *user) const;
+    QString randomToken(const QString &prefix, int length) const;
+
+private:
+    // --- REST ---
+    struct Caller {
+        EmuUser *user = nullptr;
+        EmuToken *token = nullptr;
+    };
+    HttpReply routeApi(const HttpExchange &req, const Caller &caller);
+    HttpReply routeRepo(const HttpExchange &req, const Caller &caller, EmuRepo &repo,
+                        const QStringList &rest);
+    HttpReply getUser(const Caller &caller);
+    HttpReply getInstallations(const HttpExchange &req, const Caller &caller);
+    HttpReply getUserOrgs(const HttpExchange &req, const Caller &caller);
+    HttpReply getMembership(const Caller &caller, const QString &orgLogin, const QString &username);
+    HttpReply createOrgRepo(const HttpExchange &req, const Caller &caller, const QString &orgLogin);
+    HttpReply getRef(const EmuRepo &repo, const QString &ref);
+    HttpReply updateRef(const HttpExchange &req, const Caller &caller, EmuRepo &repo,
+                        const QString &ref);
+    HttpReply createRef(const HttpExchange &req, EmuRepo &repo);
+    HttpReply getCommit(const EmuRepo &repo, const QString &sha);
+    HttpReply createCommit(const HttpExchange &req, const Caller &caller, EmuRepo &repo);
+    HttpReply getTree(const HttpExchange &req, const EmuRepo &repo, const QString &sha);
+    HttpReply createTree(const HttpExchange &req, EmuRepo &repo);
+    HttpReply getBlob(const EmuRepo &repo, const QString &sha);
+    HttpReply createBlob(const HttpExchange &req, EmuRepo &repo);
+    HttpReply getContents(const HttpExchange &req, const EmuRepo &repo, const QString &path);
+    HttpReply listCollaborators(const HttpExchange &req, const EmuRepo &repo);
+    HttpReply getProtection(const EmuRepo &repo);
+    HttpReply putProtection(const HttpExchange &req, EmuRepo &repo);
+    HttpReply deleteProtection(EmuRepo &repo);
+
+    // --- JSON shapes ---
+    QJsonObject userJson(const EmuUser &user) const;
+    QJsonObject orgSimpleJson(const EmuOrg &org) const;
+    QJsonObject repoJson(const EmuRepo &repo, const EmuUser *viewer) const;
+    QJsonObject commitJson(const EmuRepo &repo, const QString &sha, const GitCommit &commit) const;
+    QJsonObject refJson(const EmuRepo &repo, const QString &ref) const;
+    QJsonObject protectionJson(const EmuRepo &repo) const;
+    QString repoApiUrl(const EmuRepo &repo) const;
+
+    // --- replies ---
+    HttpReply json(int status, const QJsonDocument &doc) const;
+    HttpReply error(int status, const QString &message, const QString &docPath) const;
+    HttpReply notFound(const QString &docPath = QStringLiteral("rest")) const;
+    HttpReply validation(const QString &message, const QString &docPath) const;
+    void addCommonHeaders(HttpReply &reply, const Caller &caller);
+
+    // --- web ---
+    HttpReply authorizePage(const HttpExchange &req);
+    HttpReply authorizeDecision(const HttpExchange &req);
+    HttpReply accessToken(const HttpExchange &req);
+    HttpReply tokenReply(const HttpExchange &req, const QJsonObject &body) const;
+    HttpReply tokenError(const HttpExchange &req, const QString &error, const QString &description,
+                         const QString &anchor) const;
+    QJsonObject issueTokenPair(const QString &userKey, const QString &clientId);
+    bool redirectAllowed(const QString &redirectUri) const;
+    HttpReply html(int status, const QString &title, const QString &bodyHtml) const;
+    HttpReply redirect(const QUrl &target) const;
+};
+
+QByteArray wrapBase64(const QByteArray &data);
+
+} // namespace ghemu

@@ -1,0 +1,95 @@
+// Seeding from JSON, for the standalone binary and for tests that prefer a
+// declarative setup. The format is described in README.md next to this file.
+#include "GitHubEmulator.h"
+
+#include <QJsonArray>
+
+namespace {
+
+bool fail(QString *error, const QString &message) {
+    if (error)
+        *error = message;
+    return false;
+}
+
+} // namespace
+
+bool GitHubEmulator::loadSeed(const QJsonObject &seed, QString *error) {
+    if (seed.contains("oauthApp")) {
+        const QJsonObject a = seed.value("oauthApp").toObject();
+        OAuthApp app;
+        app.clientId = a.value("clientId").toString(app.clientId);
+        app.clientSecret = a.value("clientSecret").toString(app.clientSecret);
+        app.name = a.value("name").toString(app.name);
+        for (const auto &u : a.value("callbackUrls").toArray())
+            app.callbackUrls << u.toString();
+        app.githubApp = a.value("githubApp").toBool(true);
+        app.expiringTokens = a.value("expiringTokens").toBool(true);
+        app.accessTokenLifetime = a.value("accessTokenLifetime").toInt(app.accessTokenLifetime);
+        app.refreshTokenLifetime = a.value("refreshTokenLifetime").toInt(app.refreshTokenLifetime);
+        setOAuthApp(app);
+    }
+    for (const auto &v : seed.value("users").toArray()) {
+        const QJsonObject u = v.toObject();
+        const QString login = u.value("login").toString();
+        if (login.isEmpty())
+            return fail(error, QStringLiteral("a user has no login"));
+        addUser(login, u.value("name").toString());
+        for (const auto &t : u.value("tokens").toArray()) {
+            const QJsonObject to = t.toObject();
+            TokenOptions options;
+            options.fixedToken = to.value("token").toString();
+            options.appUserToken = to.value("appUserToken").toBool(true);
+            options.expiresIn = to.value("expiresIn").toInt(0);
+            if (options.fixedToken.isEmpty())
+                return fail(error, QStringLiteral("a token of %1 has no text").arg(login));
+            issueToken(login, options);
+        }
+    }
+    for (const auto &v : seed.value("orgs").toArray()) {
+        const QJsonObject o = v.toObject();
+        const QString login = o.value("login").toString();
+        if (login.isEmpty())
+            return fail(error, QStringLiteral("an organisation has no login"));
+        OrgOptions options;
+        options.refusesPrivateProtection = o.value("refusesPrivateProtection").toBool(false);
+        options.appInstalled = o.value("appInstalled").toBool(true);
+        options.defaultRepositoryPermission =
+            o.value("defaultRepositoryPermission").toString(options.defaultRepositoryPermission);
+        addOrg(login, options);
+        const QJsonObject members = o.value("members").toObject();
+        for (auto it = members.begin(); it != members.end(); ++it) {
+            const QString role = it.value().toString();
+            if (role != QLatin1String("admin") && role != QLatin1String("member"))
+                return fail(error, QStringLiteral("member %1 of %2 has role '%3' (admin or member)")
+                                       .arg(it.key(), login, role));
+            setMembership(login, it.key(), role);
+        }
+        for (const auto &rv : o.value("repos").toArray()) {
+            const QJsonObject r = rv.toObject();
+            const QString name = r.value("name").toString();
+            RepoOptions ro;
+            ro.isPrivate = r.value("private").toBool(true);
+            ro.autoInit = r.value("autoInit").toBool(true);
+            ro.description = r.value("description").toString();
+            if (name.isEmpty() || !createRepoDirect(login, name, ro))
+                return fail(
+                    error,
+                    QStringLiteral("repository '%1' of %2 cannot be created").arg(name, login));
+            const QJsonObject files = r.value("files").toObject();
+            for (auto it = files.begin(); it != files.end(); ++it)
+                writeFileDirect(login, name, it.key(), it.value().toString().toUtf8(),
+                                QStringLiteral("Add %1").arg(it.key()));
+            const QJsonObject collaborators = r.value("collaborators").toObject();
+            for (auto it = collaborators.begin(); it != collaborators.end(); ++it)
+                addCollaborator(login, name, it.key(), it.value().toString());
+            if (r.value("protection").isObject())
+                setProtection(login, name, r.value("protection").toObject());
+        }
+    }
+    if (seed.contains("autoApprove"))
+        setAutoApprove(seed.value("autoApprove").toBool());
+    if (seed.contains("authorizingUser"))
+        setAuthorizingUser(seed.value("authorizingUser").toString());
+    return true;
+}
