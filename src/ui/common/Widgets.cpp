@@ -12,15 +12,13 @@ namespace Widgets {
 SymbolView::SymbolView(const QString &symbolName, const QColor &color, int pixelSize,
                        QWidget *parent)
     : QLabel(parent)
-    , m_pixelSize(pixelSize)
-{
+    , m_pixelSize(pixelSize) {
     setFixedSize(pixelSize, pixelSize);
     setAlignment(Qt::AlignCenter);
     setSymbol(symbolName, color);
 }
 
-void SymbolView::setSymbol(const QString &symbolName, const QColor &color)
-{
+void SymbolView::setSymbol(const QString &symbolName, const QColor &color) {
     m_symbolName = symbolName;
     m_color = color;
     setPixmap(Icons::pixmap(symbolName, color, m_pixelSize));
@@ -29,19 +27,16 @@ void SymbolView::setSymbol(const QString &symbolName, const QColor &color)
 
 Dot::Dot(const QColor &color, int diameter, QWidget *parent)
     : QWidget(parent)
-    , m_color(color)
-{
+    , m_color(color) {
     setFixedSize(diameter, diameter);
 }
 
-void Dot::setColor(const QColor &color)
-{
+void Dot::setColor(const QColor &color) {
     m_color = color;
     update();
 }
 
-void Dot::paintEvent(QPaintEvent *)
-{
+void Dot::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -51,8 +46,7 @@ void Dot::paintEvent(QPaintEvent *)
 
 Spinner::Spinner(int diameter, QWidget *parent)
     : QWidget(parent)
-    , m_timer(new QTimer(this))
-{
+    , m_timer(new QTimer(this)) {
     setFixedSize(diameter, diameter);
     m_timer->setInterval(80);
     connect(m_timer, &QTimer::timeout, this, [this] {
@@ -61,8 +55,7 @@ Spinner::Spinner(int diameter, QWidget *parent)
     });
 }
 
-void Spinner::paintEvent(QPaintEvent *)
-{
+void Spinner::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre = QRectF(rect()).center();
@@ -81,26 +74,22 @@ void Spinner::paintEvent(QPaintEvent *)
     }
 }
 
-void Spinner::showEvent(QShowEvent *event)
-{
+void Spinner::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     m_timer->start();
 }
 
-void Spinner::hideEvent(QHideEvent *event)
-{
+void Spinner::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);
     m_timer->stop();
 }
 
-int symbolSize(Style::TextStyle style)
-{
+int symbolSize(Style::TextStyle style) {
     return Style::font(style).pixelSize() + 3;
 }
 
 IconLabel iconLabel(const QString &symbolName, const QColor &symbolColor, const QString &text,
-                    Style::TextStyle style, QWidget *parent, int spacing)
-{
+                    Style::TextStyle style, QWidget *parent, int spacing) {
     IconLabel result;
     result.widget = new QWidget(parent);
     auto *row = new QHBoxLayout(result.widget);
@@ -114,8 +103,7 @@ IconLabel iconLabel(const QString &symbolName, const QColor &symbolColor, const 
     return result;
 }
 
-QLabel *text(const QString &string, Style::TextStyle style, Style::Color color, QWidget *parent)
-{
+QLabel *text(const QString &string, Style::TextStyle style, Style::Color color, QWidget *parent) {
     auto *label = new QLabel(string, parent);
     label->setFont(Style::font(style));
     if (color != Style::Color::label)
@@ -124,8 +112,7 @@ QLabel *text(const QString &string, Style::TextStyle style, Style::Color color, 
 }
 
 QLabel *wrappedText(const QString &string, Style::TextStyle style, Style::Color color,
-                    int maximumWidth, Qt::Alignment alignment, QWidget *parent)
-{
+                    int maximumWidth, Qt::Alignment alignment, QWidget *parent) {
     QLabel *label = text(string, style, color, parent);
     label->setWordWrap(true);
     label->setAlignment(alignment);
@@ -133,8 +120,14 @@ QLabel *wrappedText(const QString &string, Style::TextStyle style, Style::Color 
     return label;
 }
 
-void retire(QWidget *widget)
-{
+QLabel *title(const QString &string, QWidget *parent) {
+    auto *label = new QLabel(string, parent);
+    label->setFont(Style::font(Style::TextStyle::title2, QFont::DemiBold));
+    label->setObjectName(QStringLiteral("screenTitle"));
+    return label;
+}
+
+void retire(QWidget *widget) {
     if (!widget)
         return;
     widget->hide();
@@ -142,8 +135,7 @@ void retire(QWidget *widget)
     widget->deleteLater();
 }
 
-void addCentred(QBoxLayout *layout, QWidget *widget)
-{
+void addCentred(QBoxLayout *layout, QWidget *widget) {
     layout->addWidget(widget, 0, Qt::AlignHCenter);
 }
 

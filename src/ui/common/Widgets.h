@@ -15,8 +15,7 @@ class QTimer;
 namespace Widgets {
 
 // A symbol drawn at a fixed size in one colour.
-class SymbolView : public QLabel
-{
+class SymbolView : public QLabel {
     Q_OBJECT
 
 public:
@@ -33,8 +32,7 @@ private:
 };
 
 // A filled circle, e.g. the status dot.
-class Dot : public QWidget
-{
+class Dot : public QWidget {
     Q_OBJECT
 
 public:
@@ -50,8 +48,7 @@ private:
 };
 
 // The small indeterminate progress indicator.
-class Spinner : public QWidget
-{
+class Spinner : public QWidget {
     Q_OBJECT
 
 public:
@@ -77,10 +74,13 @@ IconLabel iconLabel(const QString &symbolName, const QColor &symbolColor, const 
                     Style::TextStyle style, QWidget *parent = nullptr, int spacing = 6);
 
 // A label in a text style and colour, optionally wrapped and capped in width.
-QLabel *text(const QString &text, Style::TextStyle style,
-             Style::Color color = Style::Color::label, QWidget *parent = nullptr);
+QLabel *text(const QString &text, Style::TextStyle style, Style::Color color = Style::Color::label,
+             QWidget *parent = nullptr);
 QLabel *wrappedText(const QString &text, Style::TextStyle style, Style::Color color,
                     int maximumWidth, Qt::Alignment alignment, QWidget *parent = nullptr);
+
+// A screen title: title2, semibold.
+QLabel *title(const QString &text, QWidget *parent = nullptr);
 
 // Symbol size that matches a text style, as a symbol set beside text would.
 int symbolSize(Style::TextStyle style);

@@ -13,8 +13,7 @@
 namespace {
 
 QPushButton *commandButton(const QString &symbol, const QString &text, const QString &name,
-                           QWidget *parent)
-{
+                           QWidget *parent) {
     auto *button = new QPushButton(text, parent);
     button->setObjectName(name);
     button->setFont(Style::font(Style::TextStyle::body));
@@ -32,8 +31,7 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
                                        std::function<void()> onOpenSettings,
                                        std::function<void()> onQuit, QWidget *parent)
     : QWidget(parent)
-    , m_context(context)
-{
+    , m_context(context) {
     setObjectName(QStringLiteral("menuBarPopover"));
     setFixedWidth(width);
 
@@ -65,7 +63,8 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
     repo->setSpacing(4);
     repo->addWidget(Widgets::text(QStringLiteral("Repo:"), Style::TextStyle::caption,
                                   Style::Color::secondaryLabel, m_repoRow));
-    m_repoText = Widgets::text(QString(), Style::TextStyle::caption, Style::Color::label, m_repoRow);
+    m_repoText =
+        Widgets::text(QString(), Style::TextStyle::caption, Style::Color::label, m_repoRow);
     m_repoText->setObjectName(QStringLiteral("popoverRepoText"));
     repo->addWidget(m_repoText, 1);
     column->addWidget(m_repoRow);
@@ -95,8 +94,7 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
     render();
 }
 
-void MenuBarPopoverView::render()
-{
+void MenuBarPopoverView::render() {
     AppState *state = m_context.appState;
     if (!state)
         return;

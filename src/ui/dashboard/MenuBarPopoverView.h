@@ -14,8 +14,7 @@ class Dot;
 
 // The content of the tray popover: status at a glance, the governed
 // repository, and the two commands. Re-renders from AppState's signals.
-class MenuBarPopoverView : public QWidget
-{
+class MenuBarPopoverView : public QWidget {
     Q_OBJECT
 
 public:

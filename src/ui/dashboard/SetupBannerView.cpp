@@ -9,8 +9,7 @@
 
 SetupBannerView::SetupBannerView(const UiContext &, QWidget *parent)
     : QWidget(parent)
-    , m_transferButton(new QPushButton(QStringLiteral("Transfer Now →"), this))
-{
+    , m_transferButton(new QPushButton(QStringLiteral("Transfer Now →"), this)) {
     setObjectName(QStringLiteral("setupBanner"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
@@ -21,8 +20,8 @@ SetupBannerView::SetupBannerView(const UiContext &, QWidget *parent)
     row->addWidget(new Widgets::SymbolView(QStringLiteral("exclamationmark.triangle.fill"),
                                            Style::color(Style::Color::orange), symbol, this),
                    0, Qt::AlignVCenter);
-    auto *message = new QLabel(
-        QStringLiteral("SETUP MODE — You are configuring this for someone else."), this);
+    auto *message =
+        new QLabel(QStringLiteral("SETUP MODE — You are configuring this for someone else."), this);
     message->setObjectName(QStringLiteral("setupBannerText"));
     message->setFont(Style::font(Style::TextStyle::caption, QFont::Medium));
     row->addWidget(message, 0, Qt::AlignVCenter);
@@ -35,8 +34,7 @@ SetupBannerView::SetupBannerView(const UiContext &, QWidget *parent)
     row->addWidget(m_transferButton, 0, Qt::AlignVCenter);
 }
 
-void SetupBannerView::paintEvent(QPaintEvent *)
-{
+void SetupBannerView::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.fillRect(rect(), Style::color(Style::Color::orange, 0.15));
 }

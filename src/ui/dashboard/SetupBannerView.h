@@ -8,8 +8,7 @@ class QPushButton;
 
 // The one-line setup-mode strip across the top of the wizard and the
 // dashboard. Its owner decides when to show it (isSetupMode).
-class SetupBannerView : public QWidget
-{
+class SetupBannerView : public QWidget {
     Q_OBJECT
 
 public:

@@ -1,0 +1,343 @@
+#include "GitHubConnectStepView.h"
+
+#include "AppState.h"
+#include "GitHubService.h"
+#include "Icons.h"
+#include "Style.h"
+#include "Widgets.h"
+
+#include <QDesktopServices>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// One organisation: a plain button whose whole row selects it. Rows of
+// organisations the user does not administer are disabled and faded.
+class OrganisationRow : public QPushButton {
+public:
+    OrganisationRow(const GitHubOrg &org, bool selected, QWidget *parent)
+        : QPushButton(parent)
+        , m_selected(selected) {
+        setObjectName(QStringLiteral("orgRow_") + org.login);
+        setAccessibleName(org.login);
+        setCheckable(false);
+        setFlat(true);
+        setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setProperty("selected", selected);
+
+        auto *row = new QHBoxLayout(this);
+        row->setContentsMargins(10, 6, 10, 6);
+        row->setSpacing(10);
+        const int size = Widgets::symbolSize(Style::TextStyle::body);
+        auto *mark = new Widgets::SymbolView(selected ? QStringLiteral("checkmark.circle.fill")
+                                                      : QStringLiteral("circle"),
+                                             selected ? Style::color(Style::Color::blue)
+                                                      : Style::color(Style::Color::secondaryLabel),
+                                             size, this);
+        mark->setObjectName(QStringLiteral("orgRowMark"));
+        row->addWidget(mark, 0, Qt::AlignVCenter);
+        auto *login = Widgets::text(org.login, Style::TextStyle::body, Style::Color::label, this);
+        row->addWidget(login, 0, Qt::AlignVCenter);
+        row->addStretch(1);
+
+        QLabel *badge;
+        if (org.isAdmin) {
+            badge = Widgets::text(QStringLiteral("admin"), Style::TextStyle::caption2,
+                                  Style::Color::green, this);
+            const QColor fill = Style::color(Style::Color::green, 0.15);
+            badge->setStyleSheet(QStringLiteral("QLabel { background: rgba(%1,%2,%3,%4);"
+                                                " border-radius: 7px; padding: 2px 6px; }")
+                                     .arg(fill.red())
+                                     .arg(fill.green())
+                                     .arg(fill.blue())
+                                     .arg(fill.alphaF(), 0, 'f', 3));
+        } else {
+            badge = Widgets::text(QStringLiteral("admin access required"),
+                                  Style::TextStyle::caption2, Style::Color::orange, this);
+        }
+        badge->setObjectName(QStringLiteral("orgRowBadge"));
+        row->addWidget(badge, 0, Qt::AlignVCenter);
+        for (QWidget *child : findChildren<QWidget *>())
+            child->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+        if (!org.isAdmin) {
+            setEnabled(false);
+            auto *fade = new QGraphicsOpacityEffect(this);
+            fade->setOpacity(0.5);
+            setGraphicsEffect(fade);
+        } else {
+            setCursor(Qt::PointingHandCursor);
+        }
+        setMinimumHeight(row->sizeHint().height());
+    }
+
+    QSize sizeHint() const override { return layout()->sizeHint(); }
+    QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        if (!m_selected)
+            return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Style::color(Style::Color::blue, 0.08));
+        painter.drawRoundedRect(QRectF(rect()), 6, 6);
+    }
+
+private:
+    bool m_selected;
+};
+
+QCoro::Task<> refreshOrganisationsTask(QPointer<GitHubService> gitHub, QPointer<AppState> state) {
+    if (gitHub && state)
+        co_await gitHub->fetchOrgs(state.data());
+}
+
+} // namespace
+
+GitHubConnectStepView::GitHubConnectStepView(const UiContext &context, QWidget *parent)
+    : QWidget(parent)
+    , m_context(context) {
+    setObjectName(QStringLiteral("gitHubConnectStep"));
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(40, 40, 40, 40);
+    column->setSpacing(24);
+    column->addStretch(1);
+
+    Widgets::addCentred(column,
+                        Widgets::title(QStringLiteral("Connect your GitHub account"), this));
+
+    Widgets::addCentred(
+        column,
+        Widgets::wrappedText(
+            QStringLiteral("KeelMark uses GitHub to protect your AI governance "
+                           "configuration. This is the foundation of the security model."),
+            Style::TextStyle::body, Style::Color::secondaryLabel, 450, Qt::AlignHCenter, this));
+
+    auto *checklist = new QWidget(this);
+    auto *items = new QVBoxLayout(checklist);
+    items->setContentsMargins(0, 0, 0, 0);
+    items->setSpacing(8);
+    for (const char *text :
+         {"Create or connect to an ops repository", "Set up CODEOWNERS to require your approval",
+          "Enable branch protection"}) {
+        Widgets::IconLabel item = Widgets::iconLabel(
+            QStringLiteral("checkmark.circle"), Style::color(Style::Color::secondaryLabel),
+            QString::fromUtf8(text), Style::TextStyle::body, checklist);
+        Style::applyColor(item.text, Style::Color::secondaryLabel);
+        items->addWidget(item.widget);
+    }
+    Widgets::addCentred(column, checklist);
+
+    m_blockSlot = new QVBoxLayout;
+    m_blockSlot->setContentsMargins(0, 0, 0, 0);
+    column->addLayout(m_blockSlot);
+    column->addStretch(1);
+
+    auto *navigationWidget = new QWidget(this);
+    navigationWidget->setMaximumWidth(500);
+    auto *navigation = new QHBoxLayout(navigationWidget);
+    navigation->setContentsMargins(0, 0, 0, 0);
+    auto *back = new QPushButton(QStringLiteral("Back"), navigationWidget);
+    back->setObjectName(QStringLiteral("gitHubBackButton"));
+    Style::styleButton(back, Style::ButtonStyle::bordered);
+    connect(back, &QPushButton::clicked, this, [this] {
+        if (m_context.appState)
+            m_context.appState->setCurrentSetupStep(SetupStep::welcome);
+    });
+    m_continue = new QPushButton(QStringLiteral("Continue →"), navigationWidget);
+    m_continue->setObjectName(QStringLiteral("gitHubContinueButton"));
+    Style::styleButton(m_continue, Style::ButtonStyle::prominent);
+    connect(m_continue, &QPushButton::clicked, this, &GitHubConnectStepView::continueToRepository);
+    navigation->addWidget(back);
+    navigation->addStretch(1);
+    navigation->addWidget(m_continue);
+    column->addWidget(navigationWidget, 0, Qt::AlignHCenter);
+    navigationWidget->setMinimumWidth(qMin(500, navigationWidget->sizeHint().width()));
+    navigationWidget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+    if (AppState *state = context.appState) {
+        connect(state, &AppState::gitHubConnectedChanged, this, &GitHubConnectStepView::render);
+        connect(state, &AppState::gitHubUsernameChanged, this, &GitHubConnectStepView::render);
+        connect(state, &AppState::gitHubOrgsChanged, this, &GitHubConnectStepView::render);
+        connect(state, &AppState::selectedOrgChanged, this, &GitHubConnectStepView::render);
+    }
+    render();
+}
+
+void GitHubConnectStepView::render() {
+    AppState *state = m_context.appState;
+    if (!state)
+        return;
+    QWidget *next = buildConnectionBlock();
+    if (m_block)
+        Widgets::retire(m_block);
+    m_block = next;
+    m_blockSlot->addWidget(m_block, 0, Qt::AlignHCenter);
+    // Absent rather than disabled until there is something to continue with.
+    m_continue->setVisible(state->gitHubConnected() && state->selectedOrg().has_value());
+}
+
+QWidget *GitHubConnectStepView::buildConnectionBlock() {
+    AppState *state = m_context.appState;
+    auto *block = new QWidget(this);
+    block->setObjectName(QStringLiteral("connectionBlock"));
+    auto *column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    if (!state->gitHubConnected()) {
+        auto *connectButton = new QPushButton(QStringLiteral("Connect GitHub"), block);
+        connectButton->setObjectName(QStringLiteral("connectGitHubButton"));
+        const int size = Widgets::symbolSize(Style::TextStyle::body);
+        connectButton->setIcon(Icons::icon(QStringLiteral("link"), Qt::white, size));
+        connectButton->setIconSize(QSize(size, size));
+        Style::styleButton(connectButton, Style::ButtonStyle::prominent, Style::ControlSize::large);
+        connect(connectButton, &QPushButton::clicked, this, [this] {
+            if (m_context.gitHub)
+                m_context.gitHub->startOAuth();
+        });
+        column->addWidget(connectButton, 0, Qt::AlignHCenter);
+        return block;
+    }
+
+    block->setMaximumWidth(450);
+    column->setSpacing(16);
+    Widgets::IconLabel connected = Widgets::iconLabel(
+        QStringLiteral("checkmark.circle.fill"), Style::color(Style::Color::green),
+        QStringLiteral("Connected as @") + state->gitHubUsername(), Style::TextStyle::headline,
+        block);
+    connected.text->setObjectName(QStringLiteral("connectedAsLabel"));
+    Style::applyColor(connected.text, Style::Color::green);
+    column->addWidget(connected.widget, 0, Qt::AlignHCenter);
+
+    if (state->gitHubOrgs().isEmpty())
+        column->addWidget(buildNoOrganisationBlock(block), 0, Qt::AlignHCenter);
+    else
+        column->addWidget(buildOrganisationList(block));
+    return block;
+}
+
+QWidget *GitHubConnectStepView::buildNoOrganisationBlock(QWidget *parent) {
+    auto *block = new QWidget(parent);
+    block->setObjectName(QStringLiteral("noOrganisationBlock"));
+    auto *column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+
+    Widgets::IconLabel none = Widgets::iconLabel(
+        QStringLiteral("exclamationmark.triangle"), Style::color(Style::Color::orange),
+        QStringLiteral("No GitHub Organisation found."), Style::TextStyle::body, block);
+    Style::applyColor(none.text, Style::Color::orange);
+    column->addWidget(none.widget, 0, Qt::AlignHCenter);
+    column->addWidget(
+        Widgets::wrappedText(
+            QStringLiteral("KeelMark requires a GitHub Organisation to enforce governance."),
+            Style::TextStyle::caption, Style::Color::secondaryLabel, 450, Qt::AlignHCenter, block),
+        0, Qt::AlignHCenter);
+
+    auto *actions = new QHBoxLayout;
+    actions->setSpacing(12);
+    auto *create = new QPushButton(QStringLiteral("Create a GitHub Organisation →"), block);
+    create->setObjectName(QStringLiteral("createOrganisationLink"));
+    create->setFont(Style::font(Style::TextStyle::caption));
+    Style::styleButton(create, Style::ButtonStyle::link);
+    connect(create, &QPushButton::clicked, this, [this] {
+        if (m_context.gitHub)
+            QDesktopServices::openUrl(m_context.gitHub->newOrganizationPageUrl());
+    });
+    auto *refresh = new QPushButton(QStringLiteral("I've created one — refresh"), block);
+    refresh->setObjectName(QStringLiteral("refreshOrganisationsButton"));
+    refresh->setFont(Style::font(Style::TextStyle::caption));
+    Style::styleButton(refresh, Style::ButtonStyle::bordered, Style::ControlSize::small);
+    // One discovery at a time: a second click while one runs would only race it.
+    refresh->setEnabled(!m_refreshing);
+    connect(refresh, &QPushButton::clicked, this, &GitHubConnectStepView::refreshOrganisations);
+    actions->addWidget(create);
+    actions->addWidget(refresh);
+    column->addLayout(actions);
+    return block;
+}
+
+QWidget *GitHubConnectStepView::buildOrganisationList(QWidget *parent) {
+    AppState *state = m_context.appState;
+    auto *list = new QWidget(parent);
+    list->setObjectName(QStringLiteral("organisationList"));
+    auto *column = new QVBoxLayout(list);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+
+    auto *prompt =
+        new QLabel(QStringLiteral("Select the organisation KeelMark will govern:"), list);
+    prompt->setFont(Style::font(Style::TextStyle::callout, QFont::Medium));
+    column->addWidget(prompt);
+    column->addWidget(Widgets::wrappedText(
+        QStringLiteral("KeelMark will only access the organisation you select. No other "
+                       "organisations or repositories will be touched."),
+        Style::TextStyle::caption, Style::Color::secondaryLabel, 450, Qt::AlignLeft, list));
+
+    const std::optional<GitHubOrg> selected = state->selectedOrg();
+    auto *rows = new QVBoxLayout;
+    rows->setSpacing(4);
+    for (const GitHubOrg &org : state->gitHubOrgs()) {
+        const bool isSelected = selected && selected->id == org.id;
+        auto *row = new OrganisationRow(org, isSelected, list);
+        connect(row, &QPushButton::clicked, this, [this, org] {
+            // Only administered organisations are offered; a disabled row
+            // cannot click, but the rule holds even if it did.
+            if (org.isAdmin && m_context.appState)
+                m_context.appState->setSelectedOrg(org);
+        });
+        rows->addWidget(row);
+    }
+    column->addLayout(rows);
+
+    if (selected) {
+        auto *lock = new QWidget(list);
+        lock->setObjectName(QStringLiteral("selectedOrganisationNote"));
+        auto *line = new QHBoxLayout(lock);
+        line->setContentsMargins(0, 4, 0, 0);
+        line->setSpacing(4);
+        line->addWidget(new Widgets::SymbolView(
+                            QStringLiteral("lock.shield"), Style::color(Style::Color::green),
+                            Widgets::symbolSize(Style::TextStyle::caption), lock),
+                        0, Qt::AlignVCenter);
+        auto *note = Widgets::text(QStringLiteral("Only <b>%1</b> will be accessed. All other "
+                                                  "organisations are untouched.")
+                                       .arg(selected->login.toHtmlEscaped()),
+                                   Style::TextStyle::caption, Style::Color::secondaryLabel, lock);
+        note->setObjectName(QStringLiteral("selectedOrganisationText"));
+        note->setTextFormat(Qt::RichText);
+        note->setWordWrap(true);
+        line->addWidget(note, 1, Qt::AlignVCenter);
+        column->addWidget(lock);
+    }
+    return list;
+}
+
+void GitHubConnectStepView::refreshOrganisations() {
+    if (m_refreshing || !m_context.gitHub || !m_context.appState)
+        return;
+    m_refreshing = true;
+    render();
+    QCoro::connect(refreshOrganisationsTask(m_context.gitHub, m_context.appState), this, [this] {
+        m_refreshing = false;
+        render();
+    });
+}
+
+void GitHubConnectStepView::continueToRepository() {
+    AppState *state = m_context.appState;
+    if (!state || !state->gitHubConnected() || !state->selectedOrg())
+        return;
+    if (m_context.gitHub)
+        m_context.gitHub->setApprovedOrg(state->selectedOrg()->login);
+    state->setCurrentSetupStep(SetupStep::setupRepo);
+}
