@@ -1,0 +1,199 @@
+#include "StatusPageView.h"
+
+#include "AppState.h"
+#include "LocaleFormat.h"
+#include "PageWidgets.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int labelWidth = 140;
+
+StatusRow *addStatusRow(QVBoxLayout *layout, const QString &label, const QString &objectName) {
+    auto *row =
+        new StatusRow(label, labelWidth, Style::TextStyle::callout, StatusRow::ValueColoring::byOk);
+    row->setObjectName(objectName);
+    layout->addWidget(row);
+    return row;
+}
+
+QWidget *section(const QString &heading, QVBoxLayout **rows) {
+    auto *widget = new QWidget;
+    auto *layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(PageWidgets::heading(heading, true, widget));
+    *rows = layout;
+    return widget;
+}
+} // namespace
+
+StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
+    : QWidget(parent)
+    , m_context(context) {
+    setObjectName("statusPage");
+    auto *page = PageWidgets::pageLayout(this);
+    page->addWidget(PageWidgets::title("System Status", this));
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(12);
+    m_statusDot = new SymbolLabel("circle.fill", m_context.appState->statusColor(), 16, this);
+    m_statusDot->setObjectName("statusDot");
+    header->addWidget(m_statusDot);
+    m_statusLabel = new QLabel(this);
+    m_statusLabel->setObjectName("statusLabel");
+    m_statusLabel->setFont(Style::font(Style::TextStyle::title3, QFont::Medium));
+    header->addWidget(m_statusLabel);
+    header->addStretch(1);
+    page->addLayout(header);
+
+    page->addWidget(PageWidgets::divider(this));
+    QVBoxLayout *rows = nullptr;
+    page->addWidget(section("Governance", &rows));
+    m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
+    m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
+    m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
+
+    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(section("Local Security", &rows));
+    m_helperRow = addStatusRow(rows, "Helper daemon", "helperRow");
+    m_extensionRow = addStatusRow(rows, "ES Extension", "extensionRow");
+    m_signatureRow = addStatusRow(rows, "Signature", "signatureRow");
+
+    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(createTeamSection());
+    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(createFooter());
+    page->addStretch(1);
+
+    AppState *state = m_context.appState;
+    connect(state, &AppState::machineStatusChanged, this, &StatusPageView::renderStatus);
+    for (auto signal :
+         {&AppState::selectedOrgChanged, &AppState::repoNameChanged, &AppState::repoCreatedChanged,
+          &AppState::codeownersValidChanged, &AppState::gitHubUsernameChanged,
+          &AppState::branchProtectionEnabledChanged})
+        connect(state, signal, this, &StatusPageView::renderGovernance);
+    for (auto signal : {&AppState::helperRunningChanged, &AppState::extensionActiveChanged,
+                        &AppState::signatureValidChanged})
+        connect(state, signal, this, &StatusPageView::renderLocalSecurity);
+    connect(state, &AppState::teamMembersChanged, this, &StatusPageView::renderTeam);
+    connect(state, &AppState::lastHeartbeatChanged, this, &StatusPageView::renderLastCheck);
+
+    renderStatus();
+    renderGovernance();
+    renderLocalSecurity();
+    renderTeam();
+    renderLastCheck();
+}
+
+QWidget *StatusPageView::createTeamSection() {
+    QVBoxLayout *layout = nullptr;
+    QWidget *team = section("Team", &layout);
+
+    m_noMembers = PageWidgets::text("No team members detected", Style::TextStyle::body,
+                                    Style::Color::secondaryLabel, team);
+    m_noMembers->setObjectName("noTeamMembers");
+    layout->addWidget(m_noMembers);
+
+    m_counts = new QWidget(team);
+    m_counts->setObjectName("teamCounts");
+    auto *counts = new QHBoxLayout(m_counts);
+    counts->setContentsMargins(0, 0, 0, 0);
+    counts->setSpacing(16);
+    const QColor primary = Style::color(Style::Color::label);
+    auto *admins = PageWidgets::symbolText("shield", QString(), Style::TextStyle::body, primary,
+                                           "adminCount", m_counts);
+    auto *staff = PageWidgets::symbolText("person.2", QString(), Style::TextStyle::body, primary,
+                                          "staffCount", m_counts);
+    m_freelancers = PageWidgets::symbolText("person.badge.clock", QString(), Style::TextStyle::body,
+                                            primary, "freelancerCount", m_counts);
+    m_adminCount = admins->findChild<QLabel *>("adminCount");
+    m_staffCount = staff->findChild<QLabel *>("staffCount");
+    m_freelancerCount = m_freelancers->findChild<QLabel *>("freelancerCount");
+    counts->addWidget(admins);
+    counts->addWidget(staff);
+    counts->addWidget(m_freelancers);
+    counts->addStretch(1);
+    layout->addWidget(m_counts);
+    return team;
+}
+
+QWidget *StatusPageView::createFooter() {
+    auto *footer = new QWidget(this);
+    auto *row = new QHBoxLayout(footer);
+    row->setContentsMargins(0, 0, 0, 0);
+    const QColor secondary = Style::color(Style::Color::secondaryLabel);
+    row->addWidget(new SymbolLabel("clock", secondary,
+                                   PageWidgets::symbolSize(Style::TextStyle::caption), footer));
+    m_lastCheck = PageWidgets::text(QString(), Style::TextStyle::caption,
+                                    Style::Color::secondaryLabel, footer);
+    m_lastCheck->setObjectName("lastCheckLabel");
+    row->addWidget(m_lastCheck);
+    row->addStretch(1);
+    auto *checkNow = PageWidgets::smallButton("Check Now", "checkNowButton", QString(), footer);
+    // Each click starts its own check; the service applies only the newest.
+    connect(checkNow, &QPushButton::clicked, this,
+            [context = m_context] { PageWidgets::startHealthCheck(context); });
+    row->addWidget(checkNow);
+    return footer;
+}
+
+void StatusPageView::renderStatus() {
+    m_statusDot->setSymbol("circle.fill", m_context.appState->statusColor());
+    m_statusLabel->setText(m_context.appState->statusLabel());
+}
+
+void StatusPageView::renderGovernance() {
+    const AppState *state = m_context.appState;
+    const auto org = state->selectedOrg();
+    m_gitHubRow->setState(org ? org->login + "/" + state->repoName() : QString("Not connected"),
+                          state->repoCreated());
+
+    const bool codeowners = state->codeownersValid();
+    m_codeownersRow->setState(codeowners ? "Active (@" + state->gitHubUsername() + ")"
+                                         : QString("Not verified"),
+                              codeowners);
+
+    const bool protection = state->branchProtectionEnabled();
+    m_branchProtectionRow->setState(protection
+                                        ? QString("Enabled (reviews required, CODEOWNERS enforced)")
+                                        : QString("Not enabled"),
+                                    protection);
+}
+
+void StatusPageView::renderLocalSecurity() {
+    const AppState *state = m_context.appState;
+    const bool helper = state->helperRunning();
+    m_helperRow->setState(helper ? "Running" : "Not installed (Phase 2)", helper);
+    const bool extension = state->extensionActive();
+    m_extensionRow->setState(extension ? "Active" : "Not installed (Phase 3)", extension);
+    const bool signature = state->signatureValid();
+    m_signatureRow->setState(signature ? "Valid" : "Not available (Phase 2)", signature);
+}
+
+void StatusPageView::renderTeam() {
+    const QList<TeamMember> members = m_context.appState->teamMembers();
+    m_noMembers->setVisible(members.isEmpty());
+    m_counts->setVisible(!members.isEmpty());
+
+    // Managers (cto) count in no figure here.
+    int admins = 0, staff = 0, freelancers = 0;
+    for (const TeamMember &member : members) {
+        admins += member.role == MachineRole::ceo;
+        staff += member.role == MachineRole::staff;
+        freelancers += member.role == MachineRole::freelancer;
+    }
+    m_adminCount->setText(QString::number(admins) + " admin");
+    m_staffCount->setText(QString::number(staff) + " staff");
+    m_freelancerCount->setText(QString::number(freelancers) + " freelancer");
+    m_freelancers->setVisible(freelancers > 0);
+}
+
+void StatusPageView::renderLastCheck() {
+    const auto last = m_context.appState->lastHeartbeat();
+    m_lastCheck->setText(last ? "Last check: " + LocaleFormat::standardTime(*last)
+                              : QString("No health check run yet"));
+}
