@@ -230,8 +230,10 @@ void RelayServer::finishExchange(QNetworkReply *reply) {
     // Server errors, redirects and non-JSON pages are GitHub failing.
     if (upstreamStatus >= 500 || (upstreamStatus >= 300 && upstreamStatus < 400) ||
         !document.isObject()) {
-        qCWarning(lcRelay).noquote() << "token endpoint answered" << upstreamStatus
-                                     << (document.isObject() ? "" : "without a JSON object");
+        qCWarning(lcRelay).noquote()
+            << QStringLiteral("token endpoint answered HTTP %1%2")
+                   .arg(upstreamStatus)
+                   .arg(document.isObject() ? QString() : QStringLiteral(" without a JSON object"));
         sendError(pending->responder, pending->log, 502, QStringLiteral("upstream_error"),
                   QStringLiteral("GitHub answered the token request with an error (HTTP %1).")
                       .arg(upstreamStatus));

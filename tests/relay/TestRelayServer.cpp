@@ -60,7 +60,8 @@ private:
     std::unique_ptr<RelayServer> m_relay;
     RelayTestClient m_client;
 
-    std::unique_ptr<RelayServer> startRelay(QUrl webUrl, std::chrono::milliseconds timeout = 10s) {
+    std::unique_ptr<RelayServer>
+    startRelay(QUrl webUrl, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         RelayConfig config;
         config.port = 0;
         config.clientId = kClientId;
@@ -372,11 +373,11 @@ private slots:
             << QByteArray("POST") << QByteArray("application/jsonx") << valid << 415;
         QTest::newRow("over 16 KiB")
             << QByteArray("POST") << QByteArray("application/json")
-            << QByteArray(R"({"code":")" + QByteArray(16 * 1024, 'a') + R"("})") << 413;
+            << QByteArray("{\"code\":\"" + QByteArray(16 * 1024, 'a') + "\"}") << 413;
         QTest::newRow("not JSON") << QByteArray("POST") << QByteArray("application/json")
                                   << QByteArray("code=abc") << 400;
         QTest::newRow("truncated JSON") << QByteArray("POST") << QByteArray("application/json")
-                                        << QByteArray(R"({"code":"ab)") << 400;
+                                        << QByteArray("{\"code\":\"ab") << 400;
         QTest::newRow("empty body")
             << QByteArray("POST") << QByteArray("application/json") << QByteArray() << 400;
         QTest::newRow("array") << QByteArray("POST") << QByteArray("application/json")
@@ -447,8 +448,8 @@ private slots:
         QTest::newRow("upper-case type")
             << QByteArray("Application/JSON") << QByteArray(R"({"code":"abc"})");
         // 16 KiB exactly is still allowed.
-        const QByteArray prefix = R"({"code":")";
-        const QByteArray suffix = R"("})";
+        const QByteArray prefix = "{\"code\":\"";
+        const QByteArray suffix = "\"}";
         QTest::newRow("16 KiB exactly")
             << QByteArray("application/json")
             << prefix + QByteArray(16 * 1024 - prefix.size() - suffix.size(), 'a') + suffix;
