@@ -6,11 +6,11 @@
 #include "Icons.h"
 #include "SecurityPageView.h"
 #include "SettingsPageView.h"
+#include "SetupBannerView.h"
 #include "StatusPageView.h"
 #include "Style.h"
 #include "TeamPageView.h"
 
-#include <QLabel>
 #include <QListWidget>
 #include <QScrollArea>
 #include <QSplitter>
@@ -101,10 +101,7 @@ QWidget *MainWindowView::currentPage() const {
 }
 
 QWidget *MainWindowView::createBanner() {
-    // Stand-in until the shared setup banner lands.
-    auto *banner = new QLabel("SETUP MODE — You are configuring this for someone else.", this);
-    banner->setObjectName("setupBanner");
-    return banner;
+    return new SetupBannerView(m_context, this);
 }
 
 QWidget *MainWindowView::createPage(SidebarItem item) {
