@@ -3,10 +3,18 @@
 #include "AsyncTest.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
 
 #include <cstdio>
@@ -15,6 +23,7 @@
 namespace {
 
 constexpr const char *noStoreFlag = "--no-store-child";
+constexpr const char *silentStoreFlag = "--silent-store-child";
 
 // Each test uses its own key: the session keyring lives for the whole run.
 QString freshKey() {
@@ -41,6 +50,72 @@ int runWithoutStore(int argc, char **argv) {
         KeychainService::save(QStringLiteral("github-oauth"), "secret"), std::chrono::seconds(30));
     std::printf("load=%s save=%s\n", loaded ? "value" : "absent", saved ? "true" : "false");
     return 0;
+}
+
+// A Secret Service that takes every call and answers it only after the
+// client's own time-out, the way a store stuck behind an unlock prompt does.
+class SilentSecretService : public QDBusVirtualObject {
+public:
+    explicit SilentSecretService(QDBusConnection bus)
+        : m_bus(bus) {}
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override {
+        ++m_pending;
+        QTimer::singleShot(std::chrono::seconds(12), this, [this, message] {
+            m_bus.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"),
+                                                QStringLiteral("too late")));
+            --m_pending;
+        });
+        return true;
+    }
+
+    int pending() const { return m_pending; }
+
+private:
+    QDBusConnection m_bus;
+    int m_pending = 0;
+};
+
+// The child half of storeThatNeverAnswers: both operations must give up on
+// their own, and the answers that arrive afterwards must land harmlessly.
+int runWithSilentStore(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    SilentSecretService service(bus);
+    if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/secrets"), &service,
+                                   QDBusConnection::SubPath) ||
+        !bus.registerService(QStringLiteral("org.freedesktop.secrets"))) {
+        std::fprintf(stderr, "cannot serve on the bus: %s\n",
+                     qPrintable(bus.lastError().message()));
+        return 3;
+    }
+
+    const auto loaded = AsyncTest::waitFor(KeychainService::load(QStringLiteral("github-oauth")),
+                                           std::chrono::seconds(60));
+    const bool saved = AsyncTest::waitFor(
+        KeychainService::save(QStringLiteral("github-oauth"), "secret"), std::chrono::seconds(60));
+    std::printf("load=%s save=%s\n", loaded ? "value" : "absent", saved ? "true" : "false");
+    std::fflush(stdout);
+
+    // Let the late answers reach the abandoned jobs before the process ends.
+    const QDeadlineTimer deadline(std::chrono::seconds(60));
+    while (service.pending() > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return service.pending() == 0 ? 0 : 4;
+}
+
+QProcessEnvironment childEnvironment(const QString &busAddress) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    return env;
 }
 
 } // namespace
@@ -100,11 +175,7 @@ private slots:
     void noSecretServiceReachable() {
         QTemporaryDir dir;
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.filePath("no-bus"));
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        child.setProcessEnvironment(env);
+        child.setProcessEnvironment(childEnvironment("unix:path=" + dir.filePath("no-bus")));
         child.start(QCoreApplication::applicationFilePath(), {noStoreFlag});
         QVERIFY(child.waitForFinished(90'000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
@@ -114,11 +185,54 @@ private slots:
         const QByteArray errors = child.readAllStandardError();
         QCOMPARE(errors.count("credential store unavailable"), 1);
     }
+
+    void storeThatNeverAnswers() {
+        // A bus of our own with nothing that could be activated on it, so
+        // the silent service is the only Secret Service there is.
+        QTemporaryDir dir;
+        QFile config(dir.filePath("bus.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
+                                    "Configuration 1.0//EN\" "
+                                    "\"http://www.freedesktop.org/standards/dbus/1.0/"
+                                    "busconfig.dtd\">\n<busconfig><type>session</type>"
+                                    "<listen>unix:dir=%1</listen><policy context=\"default\">"
+                                    "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                                    "<allow own=\"*\"/>"
+                                    "</policy></busconfig>\n")
+                         .arg(dir.path())
+                         .toUtf8());
+        config.close();
+        QProcess daemon;
+        daemon.start("dbus-daemon",
+                     {"--nofork", "--print-address=1", "--config-file=" + config.fileName()});
+        QVERIFY(daemon.waitForStarted());
+        auto stopDaemon = qScopeGuard([&] {
+            daemon.kill();
+            daemon.waitForFinished();
+        });
+        while (!daemon.canReadLine())
+            QVERIFY(daemon.waitForReadyRead(30'000));
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QVERIFY(!address.isEmpty());
+
+        QProcess child;
+        child.setProcessEnvironment(childEnvironment(address));
+        child.start(QCoreApplication::applicationFilePath(), {silentStoreFlag});
+        QVERIFY(child.waitForFinished(150'000));
+        const QByteArray errors = child.readAllStandardError();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit, errors.constData());
+        QVERIFY2(child.exitCode() == 0, errors.constData());
+        QCOMPARE(child.readAllStandardOutput(), QByteArray("load=absent save=false\n"));
+        QCOMPARE(errors.count("credential store unavailable"), 1);
+    }
 };
 
 int main(int argc, char **argv) {
     if (argc > 1 && std::strcmp(argv[1], noStoreFlag) == 0)
         return runWithoutStore(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], silentStoreFlag) == 0)
+        return runWithSilentStore(argc, argv);
     QCoreApplication app(argc, argv);
     TestKeychainService test;
     return QTest::qExec(&test, argc, argv);
