@@ -552,7 +552,8 @@ HttpReply EmulatorBackend::getTree(const HttpExchange &req, const EmuRepo &r, co
     const bool recursive = !req.query.queryItemValue(QStringLiteral("recursive")).isEmpty();
     QJsonArray entries;
     const auto walk = [&](auto &&self, const QString &t, const QString &prefix) -> void {
-        for (const auto &e : *r.objects.tree(t)) {
+        const QList<GitTreeEntry> children = r.objects.tree(t).value_or(QList<GitTreeEntry>());
+        for (const auto &e : children) {
             QJsonObject j{
                 {"path", prefix + e.name}, {"mode", e.mode}, {"type", e.type()}, {"sha", e.sha}};
             if (e.type() == QLatin1String("blob")) {
@@ -723,7 +724,7 @@ HttpReply EmulatorBackend::getContents(const HttpExchange &req, const EmuRepo &r
     };
     if (path.isEmpty()) {
         QJsonArray list;
-        for (const auto &e : *r.objects.tree(root))
+        for (const auto &e : r.objects.tree(root).value_or(QList<GitTreeEntry>()))
             list.append(describe(e.name, e));
         return json(200, QJsonDocument(list));
     }
@@ -732,7 +733,7 @@ HttpReply EmulatorBackend::getContents(const HttpExchange &req, const EmuRepo &r
         return notFound(kContentsDoc);
     if (entry->type() == QLatin1String("tree")) {
         QJsonArray list;
-        for (const auto &e : *r.objects.tree(entry->sha))
+        for (const auto &e : r.objects.tree(entry->sha).value_or(QList<GitTreeEntry>()))
             list.append(describe(path + QLatin1Char('/') + e.name, e));
         return json(200, QJsonDocument(list));
     }

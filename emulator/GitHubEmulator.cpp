@@ -170,6 +170,7 @@ void GitHubEmulator::onRequest(Host host, std::shared_ptr<HttpExchange> exchange
     rec.host = host;
     rec.method = exchange->method;
     rec.path = exchange->path;
+    rec.rawPath = exchange->rawPath;
     rec.query = exchange->query;
     rec.headers = exchange->headers;
     rec.body = exchange->body;

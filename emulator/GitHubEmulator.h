@@ -28,7 +28,7 @@ struct EmulatorTokenOptions {
     // token (gho_...), which /user/installations refuses.
     bool appUserToken = true;
     // Use this exact text instead of a random token (seed files).
-    QString fixedToken;
+    QString fixedToken{};
 };
 
 struct EmulatorOrgOptions {
@@ -48,7 +48,7 @@ struct EmulatorRepoOptions {
     // An initial commit with a README on main; without it the
     // repository is empty.
     bool autoInit = true;
-    QString description;
+    QString description{};
 };
 
 // A stateful stand-in for GitHub on 127.0.0.1: the REST API on one port
@@ -89,6 +89,7 @@ public:
         Host host = Host::Api;
         QByteArray method; // "GET", "POST", ...
         QString path;      // decoded path, no query
+        QString rawPath;   // the path as sent, percent-encoding kept
         QUrlQuery query;
         QList<QPair<QByteArray, QByteArray>> headers; // names lower-case
         QByteArray body;

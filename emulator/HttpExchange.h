@@ -29,6 +29,7 @@ struct HttpReply {
 struct HttpExchange {
     QByteArray method;
     QString path;
+    QString rawPath; // as received, percent-encoding kept
     QUrlQuery query;
     HeaderList headers; // names lower-case
     QByteArray body;

@@ -39,6 +39,7 @@ bool LoopbackHttpServer::handleRequest(const QHttpServerRequest &request, QTcpSo
     exchange->method = methodName(request.method());
     const QUrl url = request.url();
     exchange->path = url.path(QUrl::FullyDecoded);
+    exchange->rawPath = url.path(QUrl::FullyEncoded);
     exchange->query = QUrlQuery(url);
     for (const auto &h : request.headers())
         exchange->headers.append({h.first.toLower(), h.second});
