@@ -14,8 +14,7 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     QApplication app(argc, argv);
@@ -47,8 +46,8 @@ int main(int argc, char **argv)
             if (!tray.geometry().isEmpty()) {
                 const QRect g = tray.geometry();
                 std::printf("docked after %lld ms at %d,%d %dx%d\n",
-                            static_cast<long long>(sinceStart.elapsed()), g.x(), g.y(),
-                            g.width(), g.height());
+                            static_cast<long long>(sinceStart.elapsed()), g.x(), g.y(), g.width(),
+                            g.height());
                 std::fflush(stdout);
                 app.quit();
             }

@@ -42,14 +42,12 @@ struct Options {
     QStringList arguments;
 };
 
-[[noreturn]] void fail(const QString &message)
-{
+[[noreturn]] void fail(const QString &message) {
     std::fprintf(stderr, "keelmark-bench-startup: %s\n", qPrintable(message));
     std::exit(1);
 }
 
-Options parseOptions(const QStringList &args)
-{
+Options parseOptions(const QStringList &args) {
     Options options;
     if (args.size() < 2)
         fail(QStringLiteral("usage: start|idle [--runs N] [--settle-ms MS] [--seconds S] -- "
@@ -81,11 +79,9 @@ Options parseOptions(const QStringList &args)
 
 // Finds whether a window of the given process is mapped below a window other
 // than the root, which is where the tray host puts an icon it has docked.
-class DockWatcher
-{
+class DockWatcher {
 public:
-    DockWatcher()
-    {
+    DockWatcher() {
         m_connection = xcb_connect(nullptr, nullptr);
         if (xcb_connection_has_error(m_connection))
             fail(QStringLiteral("cannot connect to the X display (is DISPLAY set?)"));
@@ -105,8 +101,7 @@ public:
     bool isDocked(qint64 pid) { return search(m_root, pid, 0); }
 
 private:
-    bool search(xcb_window_t parent, qint64 pid, int depth)
-    {
+    bool search(xcb_window_t parent, qint64 pid, int depth) {
         auto *tree =
             xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, parent), nullptr);
         if (!tree)
@@ -124,12 +119,10 @@ private:
         return false;
     }
 
-    std::optional<qint64> windowPid(xcb_window_t window)
-    {
+    std::optional<qint64> windowPid(xcb_window_t window) {
         auto *reply = xcb_get_property_reply(
             m_connection,
-            xcb_get_property(m_connection, 0, window, m_pidAtom, XCB_ATOM_CARDINAL, 0, 1),
-            nullptr);
+            xcb_get_property(m_connection, 0, window, m_pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
         std::optional<qint64> pid;
         if (reply && xcb_get_property_value_length(reply) == 4)
             pid = *static_cast<const quint32 *>(xcb_get_property_value(reply));
@@ -137,8 +130,7 @@ private:
         return pid;
     }
 
-    bool isViewable(xcb_window_t window)
-    {
+    bool isViewable(xcb_window_t window) {
         auto *reply = xcb_get_window_attributes_reply(
             m_connection, xcb_get_window_attributes(m_connection, window), nullptr);
         const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
@@ -152,8 +144,7 @@ private:
 };
 
 // A field of /proc/<pid>/status in KiB ("VmHWM", "VmRSS").
-qint64 statusKiB(qint64 pid, const char *field)
-{
+qint64 statusKiB(qint64 pid, const char *field) {
     QFile file(QStringLiteral("/proc/%1/status").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return -1;
@@ -166,8 +157,7 @@ qint64 statusKiB(qint64 pid, const char *field)
 }
 
 // User plus system CPU time of the process in milliseconds.
-double cpuMs(qint64 pid)
-{
+double cpuMs(qint64 pid) {
     QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return -1;
@@ -179,11 +169,9 @@ double cpuMs(qint64 pid)
     return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-class Run
-{
+class Run {
 public:
-    explicit Run(const Options &options)
-    {
+    explicit Run(const Options &options) {
         m_process.setProgram(options.program);
         m_process.setArguments(options.arguments);
         m_process.setStandardOutputFile(QProcess::nullDevice());
@@ -194,8 +182,7 @@ public:
     Run &operator=(const Run &) = delete;
 
     // Milliseconds from start until the icon docked.
-    double startAndWaitDocked(DockWatcher &watcher)
-    {
+    double startAndWaitDocked(DockWatcher &watcher) {
         QElapsedTimer timer;
         timer.start();
         m_process.start();
@@ -213,8 +200,7 @@ public:
 
     qint64 pid() const { return m_process.processId(); }
 
-    void stop()
-    {
+    void stop() {
         if (m_process.state() == QProcess::NotRunning)
             return;
         m_process.terminate();
@@ -228,15 +214,13 @@ private:
     QProcess m_process;
 };
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-QJsonObject measureStart(const Options &options, DockWatcher &watcher)
-{
+QJsonObject measureStart(const Options &options, DockWatcher &watcher) {
     QJsonArray runs;
     std::vector<double> startMs;
     std::vector<double> peakKiB;
@@ -256,8 +240,7 @@ QJsonObject measureStart(const Options &options, DockWatcher &watcher)
             {"medianPeakRssKiB", median(peakKiB)}};
 }
 
-QJsonObject measureIdle(const Options &options, DockWatcher &watcher)
-{
+QJsonObject measureIdle(const Options &options, DockWatcher &watcher) {
     Run run(options);
     run.startAndWaitDocked(watcher);
     QThread::msleep(options.settleMs);
@@ -276,8 +259,7 @@ QJsonObject measureIdle(const Options &options, DockWatcher &watcher)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const Options options = parseOptions(app.arguments());
     DockWatcher watcher;
