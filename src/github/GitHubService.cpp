@@ -4,10 +4,11 @@
 #include "GitHubInternal.h"
 #include "GitHubRefreshFlight.h"
 #include "GitHubTokenResponse.h"
+#include "KeychainService.h"
 
 #include <QNetworkAccessManager>
 
-Q_LOGGING_CATEGORY(lcGitHub, "keelmark.github")
+Q_LOGGING_CATEGORY(lcGitHub, "keelmark.github", QtInfoMsg)
 
 GitHubService::GitHubService(GitHubEndpoints endpoints, QObject *parent)
     : QObject(parent)

@@ -77,6 +77,10 @@ public:
     QUrl newOrganizationPageUrl() const;
     QUrl repositoryAccessPageUrl(const QString &org, const QString &repo) const;
 
+    // The credential-store service the tokens live under (tests use their
+    // own so they never touch the user's items or each other's).
+    void setCredentialService(QString service) { m_credentialService = std::move(service); }
+
     // Every request gives up after this long (60 s; tests shorten it).
     void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
 
@@ -136,6 +140,7 @@ private:
     std::optional<QString> m_refreshToken;
     std::optional<QDateTime> m_tokenExpiresAt;
     std::chrono::milliseconds m_transferTimeout = std::chrono::seconds(60);
+    QString m_credentialService;
     // Sign-ins started and not yet completed (the user may click twice).
     QList<PendingSignIn> m_pendingSignIns;
     // At most one refresh in flight; every caller that needs it awaits it.

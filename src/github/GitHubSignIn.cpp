@@ -52,14 +52,16 @@ std::optional<QDateTime> expiryFromText(const std::optional<QString> &text) {
 
 // A free function so that its by-value parameters outlive every await even if
 // the service goes away.
-QCoro::Task<> saveTokens(QString accessToken, std::optional<QString> refreshToken, QString expiry) {
+QCoro::Task<> saveTokens(QString service, QString accessToken, std::optional<QString> refreshToken,
+                         QString expiry) {
     co_await KeychainService::save(QString::fromLatin1(KeychainService::accessTokenKey),
-                                   accessToken);
+                                   accessToken, service);
     if (refreshToken)
         co_await KeychainService::save(QString::fromLatin1(KeychainService::refreshTokenKey),
-                                       *refreshToken);
+                                       *refreshToken, service);
     // An empty value means "expiry unknown": there is no delete operation.
-    co_await KeychainService::save(QString::fromLatin1(KeychainService::tokenExpiryKey), expiry);
+    co_await KeychainService::save(QString::fromLatin1(KeychainService::tokenExpiryKey), expiry,
+                                   service);
 }
 
 } // namespace
@@ -187,7 +189,7 @@ QCoro::Task<> GitHubService::adoptTokens(GitHubTokenResponse response) {
             m_tokenExpiresAt = when;
     }
     emit tokensChanged();
-    co_await saveTokens(*m_oauthToken, response.refreshToken,
+    co_await saveTokens(m_credentialService, *m_oauthToken, response.refreshToken,
                         m_tokenExpiresAt ? m_tokenExpiresAt->toString(Qt::ISODate) : QString());
 }
 
@@ -195,7 +197,7 @@ QCoro::Task<QString> GitHubService::ensureValidToken() {
     if (!m_oauthToken)
         throw GitHubError(GitHubError::networkError);
     if (!m_tokenExpiresAt || QDateTime::currentDateTimeUtc() < *m_tokenExpiresAt)
-        co_return *m_oauthToken;
+        co_return QString(*m_oauthToken); // a copy: QCoro 0.8 moves from an lvalue co_return
     if (!m_refreshToken)
         throw GitHubError(GitHubError::networkError);
 
@@ -209,7 +211,9 @@ QCoro::Task<QString> GitHubService::ensureValidToken() {
         co_await qCoro(flight.get(), &GitHubRefreshFlight::settled);
     if (flight->error)
         std::rethrow_exception(flight->error);
-    co_return flight->accessToken;
+    // A copy: every waiter reads the same flight, and QCoro 0.8 moves from an
+    // lvalue given to co_return.
+    co_return QString(flight->accessToken);
 }
 
 QCoro::Task<> GitHubService::refresh(std::shared_ptr<GitHubRefreshFlight> flight) {
@@ -239,12 +243,13 @@ QCoro::Task<> GitHubService::refresh(std::shared_ptr<GitHubRefreshFlight> flight
 
 QCoro::Task<> GitHubService::restoreFromKeychain() {
     const quint64 generation = m_tokenGeneration;
-    const auto accessToken =
-        co_await KeychainService::load(QString::fromLatin1(KeychainService::accessTokenKey));
-    const auto refreshToken =
-        co_await KeychainService::load(QString::fromLatin1(KeychainService::refreshTokenKey));
-    const auto expiry =
-        co_await KeychainService::load(QString::fromLatin1(KeychainService::tokenExpiryKey));
+    const QString service = m_credentialService;
+    const auto accessToken = co_await KeychainService::load(
+        QString::fromLatin1(KeychainService::accessTokenKey), service);
+    const auto refreshToken = co_await KeychainService::load(
+        QString::fromLatin1(KeychainService::refreshTokenKey), service);
+    const auto expiry = co_await KeychainService::load(
+        QString::fromLatin1(KeychainService::tokenExpiryKey), service);
     // A sign-in or refresh that finished while the store answered is newer.
     if (generation != m_tokenGeneration)
         co_return;
