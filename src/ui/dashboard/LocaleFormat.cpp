@@ -45,14 +45,24 @@ QString tidy(QString format) {
 namespace LocaleFormat {
 
 QString standardTime(const QDateTime &time, const QLocale &locale) {
-    // The long format is the one with seconds; drop its time zone.
-    QString format =
-        tidy(rewriteFormat(locale.timeFormat(QLocale::LongFormat), [](const QString &run, int *) {
-            return run.front() == u't' ? QString() : run;
-        }));
-    if (!format.contains(u's')) {
-        format = locale.timeFormat(QLocale::ShortFormat);
-        format.replace(QStringLiteral("mm"), QStringLiteral("mm:ss"));
+    // The short format with seconds after the minutes, in the separator the
+    // locale puts before the minutes ("h:mm AP" -> "h:mm:ss AP").
+    QString format;
+    const QString shortFormat = locale.timeFormat(QLocale::ShortFormat);
+    rewriteFormat(shortFormat, [&](const QString &run, int *next) {
+        const int start = *next - int(run.size());
+        if (format.isEmpty() && run == QStringLiteral("mm") && start > 0 &&
+            (shortFormat.at(start - 1) == u':' || shortFormat.at(start - 1) == u'.'))
+            format = shortFormat.left(*next) + shortFormat.at(start - 1) + QStringLiteral("ss") +
+                     shortFormat.mid(*next);
+        return run;
+    });
+    // Otherwise the long format, which has seconds, without its time zone.
+    if (format.isEmpty()) {
+        format = tidy(
+            rewriteFormat(locale.timeFormat(QLocale::LongFormat), [](const QString &run, int *) {
+                return run.front() == u't' ? QString() : run;
+            }));
     }
     return locale.toString(time.toLocalTime().time(), format);
 }
