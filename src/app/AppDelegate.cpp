@@ -1,0 +1,225 @@
+#include "AppDelegate.h"
+
+#include "AppState.h"
+#include "DiagnosticLog.h"
+#include "GitHubService.h"
+#include "HealthCheckService.h"
+#include "Icons.h"
+#include "MenuBarPopoverView.h"
+#include "PopoverWindow.h"
+#include "SettingsWindow.h"
+#include "SettingsWindowRoot.h"
+#include "Style.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+Q_LOGGING_CATEGORY(lcApp, "keelmark.app")
+
+namespace {
+
+constexpr int windowWidth = 800;
+constexpr int windowHeight = 600;
+
+QString yesNo(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(const UiContext &context, QObject *parent)
+    : AppDelegate(context, Options{}, parent) {}
+
+AppDelegate::AppDelegate(const UiContext &context, Options options, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_options(std::move(options)) {
+    if (!m_options.trayAvailable)
+        m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+}
+
+AppDelegate::~AppDelegate() {
+    // Top-level widgets have no parent to delete them.
+    delete m_popover;
+    delete m_settingsWindow;
+    delete m_trayMenu;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    m_trayAvailable = m_options.trayAvailable();
+    setupStatusItem();
+    setupPopover();
+    writeLaunchLines();
+
+    AppState *state = m_context.appState;
+    if (!state->setupComplete()) {
+        QTimer::singleShot(m_options.firstRunWindowDelay, this, &AppDelegate::openSettingsWindow);
+    } else if (!m_trayAvailable) {
+        // Without a tray icon a set-up machine would have no visible trace
+        // at all; the window is the only way in.
+        openSettingsWindow();
+    }
+    finishLaunch();
+}
+
+QCoro::Task<> AppDelegate::finishLaunch() {
+    const QPointer<AppDelegate> self(this);
+    QPointer<GitHubService> gitHub(m_context.gitHub);
+    // Tokens come back whenever they are stored, also mid-wizard: a restart
+    // after sign-in must not leave a "connected" screen with no token.
+    if (gitHub)
+        co_await gitHub->restoreFromKeychain();
+    if (!self)
+        co_return;
+
+    AppState *state = m_context.appState;
+    if (state->setupComplete()) {
+        if (const std::optional<GitHubOrg> org = state->selectedOrg(); org && gitHub)
+            gitHub->setApprovedOrg(org->login);
+        if (m_context.health)
+            m_context.health->startHeartbeat(state);
+    }
+    emit launchFinished();
+}
+
+void AppDelegate::writeLaunchLines() {
+    AppState *state = m_context.appState;
+    const std::optional<GitHubOrg> org = state->selectedOrg();
+    DiagnosticLog::appendToTempLog(DiagnosticLog::timestampedLine(
+        QStringLiteral("Launch: setupComplete=%1, org=%2, repo=%3")
+            .arg(yesNo(state->setupComplete()), org ? org->login : QStringLiteral("nil"),
+                 state->repoName())));
+    DiagnosticLog::appendLine(
+        DiagnosticLog::appLogPath(state->appDirectory()),
+        DiagnosticLog::timestampedLine(
+            QStringLiteral("AppDelegate: setupComplete=%1").arg(yesNo(state->setupComplete()))));
+}
+
+void AppDelegate::setupStatusItem() {
+    if (!m_trayAvailable) {
+        qCInfo(lcApp) << "no system tray on this desktop; the window stays the way in";
+        m_options.windowTitle = QStringLiteral("KeelMark — tray icon unavailable");
+        return;
+    }
+    QIcon icon = Icons::menuBarIcon();
+    if (icon.isNull())
+        icon =
+            Icons::icon(QStringLiteral("shield.checkered"), Style::color(Style::Color::label), 18);
+    m_statusItem = new QSystemTrayIcon(icon, this);
+    m_statusItem->setObjectName(QStringLiteral("statusItem"));
+    m_statusItem->setToolTip(QStringLiteral("KeelMark"));
+
+    // Some tray hosts only report a right click; the menu keeps both
+    // commands reachable there.
+    m_trayMenu = new QMenu;
+    m_trayMenu->setObjectName(QStringLiteral("statusItemMenu"));
+    m_trayMenu->addAction(QStringLiteral("Open Settings"), this, &AppDelegate::openSettingsWindow);
+    m_trayMenu->addAction(QStringLiteral("Quit KeelMark"), qApp, &QCoreApplication::quit);
+    m_statusItem->setContextMenu(m_trayMenu);
+
+    connect(m_statusItem, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    togglePopover();
+            });
+    m_statusItem->show();
+}
+
+void AppDelegate::setupPopover() {
+    const QPointer<AppDelegate> self(this);
+    auto *content = new MenuBarPopoverView(
+        m_context,
+        [self] {
+            if (!self)
+                return;
+            self->m_popover->hide();
+            self->openSettingsWindow();
+        },
+        [] { QCoreApplication::quit(); });
+    m_popover = new PopoverWindow(content);
+}
+
+QRect AppDelegate::popoverAnchor() const {
+    if (m_statusItem) {
+        const QRect geometry = m_statusItem->geometry();
+        if (geometry.isValid() && !geometry.isEmpty())
+            return geometry;
+    }
+    // Where the platform does not tell where the icon is, the click that
+    // asked for the popover was at the cursor.
+    return QRect(QCursor::pos(), QSize(1, 1));
+}
+
+void AppDelegate::togglePopover() {
+    if (!m_popover)
+        return;
+    if (m_popover->isVisible()) {
+        m_popover->hide();
+        return;
+    }
+    const QRect anchor = popoverAnchor();
+    if (m_popover->justClosedBy(anchor))
+        return;
+    m_popover->showAnchoredTo(anchor);
+}
+
+void AppDelegate::openSettingsWindow() {
+    if (!m_settingsWindow) {
+        m_settingsWindow = new SettingsWindow;
+        m_settingsWindow->setWindowTitle(m_options.windowTitle);
+        m_settingsWindow->setWindowIcon(QIcon(Icons::appIcon(256)));
+        auto *layout = new QVBoxLayout(m_settingsWindow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_root = new SettingsWindowRoot(m_context, m_settingsWindow);
+        layout->addWidget(m_root);
+        m_settingsWindow->resize(windowWidth, windowHeight);
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), m_settingsWindow->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_settingsWindow->move(frame.topLeft());
+        }
+    }
+    if (m_settingsWindow->isMinimized())
+        m_settingsWindow->showNormal();
+    else
+        m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
+    emit settingsWindowOpened();
+}
+
+void AppDelegate::handleReopen() {
+    if (!m_settingsWindow || !m_settingsWindow->isVisible())
+        openSettingsWindow();
+}
+
+bool AppDelegate::isSignInCallback(const QUrl &url) {
+    return url.isValid() && url.scheme() == QLatin1String("keelmark") &&
+           url.host() == QLatin1String("github");
+}
+
+void AppDelegate::handleUrl(const QUrl &url) {
+    if (!isSignInCallback(url))
+        return;
+    completeSignIn(url);
+}
+
+QCoro::Task<> AppDelegate::completeSignIn(QUrl url) {
+    const QPointer<AppDelegate> self(this);
+    QPointer<GitHubService> gitHub(m_context.gitHub);
+    QPointer<AppState> state(m_context.appState);
+    if (gitHub && state)
+        co_await gitHub->handleCallback(url, state.data());
+    if (!self)
+        co_return;
+    // Whatever the outcome, the window comes back in front of the browser.
+    openSettingsWindow();
+    emit callbackHandled(url);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "UiContext.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+
+class PopoverWindow;
+class QMenu;
+class QSystemTrayIcon;
+class SettingsWindow;
+class SettingsWindowRoot;
+
+// Owns what is on screen outside the views: the tray icon, its popover and
+// the one window, and routes keelmark:// callbacks into the sign-in.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        // Whether the desktop has a system tray; tests decide it themselves.
+        std::function<bool()> trayAvailable;
+        std::chrono::milliseconds firstRunWindowDelay = std::chrono::milliseconds(300);
+        // The window title says when there is no tray icon.
+        QString windowTitle = QStringLiteral("KeelMark");
+    };
+
+    explicit AppDelegate(const UiContext &context, QObject *parent = nullptr);
+    AppDelegate(const UiContext &context, Options options, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // The launch sequence: tray icon and popover, the two log lines, then
+    // either the wizard window (first run) or restored credentials, the
+    // organisation guard and the heartbeat (a set-up machine).
+    void applicationDidFinishLaunching();
+
+    // keelmark://github?... goes to the sign-in; anything else is dropped.
+    void handleUrl(const QUrl &url);
+    // The application was started again with nothing to open.
+    void handleReopen();
+
+    void togglePopover();
+    void openSettingsWindow();
+
+    bool trayAvailable() const { return m_trayAvailable; }
+    QSystemTrayIcon *statusItem() const { return m_statusItem; }
+    PopoverWindow *popover() const { return m_popover; }
+    SettingsWindow *settingsWindow() const { return m_settingsWindow; }
+    SettingsWindowRoot *settingsWindowRoot() const { return m_root; }
+    const UiContext &context() const { return m_context; }
+
+    static bool isSignInCallback(const QUrl &url);
+
+signals:
+    // The launch sequence has finished, including the credential restore.
+    void launchFinished();
+    // A sign-in callback was handled and the window brought forward.
+    void callbackHandled(const QUrl &url);
+    void settingsWindowOpened();
+
+private:
+    void setupStatusItem();
+    void setupPopover();
+    void writeLaunchLines();
+    QCoro::Task<> finishLaunch();
+    QCoro::Task<> completeSignIn(QUrl url);
+    QRect popoverAnchor() const;
+
+    UiContext m_context;
+    Options m_options;
+    bool m_trayAvailable = false;
+    QSystemTrayIcon *m_statusItem = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    PopoverWindow *m_popover = nullptr;
+    SettingsWindow *m_settingsWindow = nullptr;
+    SettingsWindowRoot *m_root = nullptr;
+};

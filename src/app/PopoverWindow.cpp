@@ -1,0 +1,67 @@
+#include "PopoverWindow.h"
+
+#include "MenuBarPopoverView.h"
+#include "Style.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int gap = 4;
+constexpr qint64 toggleWindowMs = 400;
+} // namespace
+
+PopoverWindow::PopoverWindow(QWidget *content)
+    : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("popover"));
+    setFixedSize(MenuBarPopoverView::width, MenuBarPopoverView::height);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    content->setParent(this);
+    layout->addWidget(content);
+}
+
+QPoint PopoverWindow::placement(const QRect &anchor, const QSize &size, const QRect &screen) {
+    int x = anchor.center().x() - size.width() / 2;
+    int y = anchor.bottom() + 1 + gap;
+    // A tray at the bottom of the screen: open upwards instead.
+    if (screen.isValid() && y + size.height() > screen.bottom() + 1)
+        y = anchor.top() - gap - size.height();
+    if (screen.isValid()) {
+        x = qBound(screen.left(), x, qMax(screen.left(), screen.right() + 1 - size.width()));
+        y = qBound(screen.top(), y, qMax(screen.top(), screen.bottom() + 1 - size.height()));
+    }
+    return {x, y};
+}
+
+void PopoverWindow::showAnchoredTo(const QRect &anchor) {
+    QScreen *screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    move(placement(anchor, size(), available));
+    show();
+    raise();
+    activateWindow();
+}
+
+bool PopoverWindow::justClosedBy(const QRect &anchor) const {
+    return m_closedAt.isValid() && m_closedAt.elapsed() < toggleWindowMs &&
+           anchor.contains(m_closedCursor);
+}
+
+void PopoverWindow::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    m_closedAt.start();
+    m_closedCursor = QCursor::pos();
+}
+
+void PopoverWindow::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Style::color(Style::Color::windowBackground));
+    painter.setPen(Style::color(Style::Color::separator, 2.0));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
