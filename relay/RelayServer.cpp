@@ -1,5 +1,6 @@
 #include "RelayServer.h"
 
+#include "BoundedTcpServer.h"
 #include "ExchangeRequest.h"
 
 #include <QDateTime>
@@ -24,6 +25,9 @@ using Method = QHttpServerRequest::Method;
 // many exchanges reach GitHub side by side (HTTP/2 multiplexes anyway).
 constexpr int kUpstreamManagers = 4;
 constexpr int kMaxLoggedPath = 200;
+// Room for the request line and headers on top of the body limit before a
+// connection is cut off unread.
+constexpr qint64 kHeaderAllowance = 16 * 1024;
 
 QByteArray methodName(Method method) {
     const char *key = QMetaEnum::fromType<Method>().valueToKey(int(method));
@@ -120,8 +124,18 @@ RelayServer::~RelayServer() {
 }
 
 bool RelayServer::listen() {
-    m_port = m_server.listen(m_config.listenAddress, m_config.port);
-    return m_port != 0;
+    auto *tcp =
+        new BoundedTcpServer(m_config.maxBodyBytes + kHeaderAllowance,
+                             [this](const QByteArray &method, const QByteArray &path, int status,
+                                    double ms) { logLine(method, path, status, ms); });
+    if (!tcp->listen(m_config.listenAddress, m_config.port)) {
+        qCWarning(lcRelay).noquote() << "cannot listen:" << tcp->errorString();
+        delete tcp;
+        return false;
+    }
+    m_port = tcp->serverPort();
+    m_server.bind(tcp); // the HTTP server takes it over
+    return true;
 }
 
 QUrl RelayServer::baseUrl() const {
@@ -329,12 +343,15 @@ void RelayServer::sendError(QHttpServerResponder &responder, const RequestLog &l
 }
 
 void RelayServer::logRequest(const RequestLog &log, int status) {
-    const double ms = double(log.timer.nsecsElapsed()) / 1e6;
+    logLine(log.method, log.path, status, double(log.timer.nsecsElapsed()) / 1e6);
+}
+
+void RelayServer::logLine(const QByteArray &method, const QByteArray &path, int status, double ms) {
     qCInfo(lcRelay).noquote() << QStringLiteral("%1 %2 %3 %4 %5ms")
                                      .arg(QDateTime::currentDateTimeUtc().toString(
                                               Qt::ISODateWithMs),
-                                          QString::fromLatin1(log.method),
-                                          QString::fromUtf8(log.path), QString::number(status))
+                                          QString::fromLatin1(method), QString::fromUtf8(path),
+                                          QString::number(status))
                                      .arg(ms, 0, 'f', 1);
     emit requestCompleted(status);
 }

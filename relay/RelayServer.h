@@ -70,6 +70,7 @@ private:
                    const QString &error, const QString &description,
                    const std::vector<Header> &headers = {});
     void logRequest(const RequestLog &log, int status);
+    void logLine(const QByteArray &method, const QByteArray &path, int status, double ms);
     QNetworkAccessManager *nextUpstream();
 
     RelayConfig m_config;

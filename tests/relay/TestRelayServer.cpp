@@ -439,6 +439,32 @@ private slots:
         QCOMPARE(tokenEndpointCalls(), 0);
     }
 
+    void hugeUploadIsCutOffUnread() {
+        // Announces 100 MB and starts sending; the relay answers 413 without
+        // waiting for (or buffering) the rest.
+        QByteArray request = "POST /v1/github/exchange?code=hidden HTTP/1.1\r\nHost: relay\r\n"
+                             "Content-Type: application/json\r\nContent-Length: 104857600\r\n\r\n";
+        request += QByteArray(256 * 1024, ' ');
+        const HttpResult result = RelayTestClient::raw(m_relay->port(), request);
+        QCOMPARE(result.status, 413);
+        QCOMPARE(result.json().value("error").toString(), QStringLiteral("request_too_large"));
+        QCOMPARE(tokenEndpointCalls(), 0);
+        const QStringList log = takeLog();
+        QVERIFY2(log.filter(QStringLiteral(" POST /v1/github/exchange 413 ")).size() == 1,
+                 qPrintable(log.join('\n')));
+        QVERIFY(log.filter(QStringLiteral("hidden")).isEmpty());
+        QCOMPARE(m_client.get(relayUrl(QStringLiteral("/healthz"))).status, 200);
+    }
+
+    void keepAliveConnectionsGetAFreshBudget() {
+        // One connection, many requests just under the body limit: the cap
+        // applies per request, not per connection.
+        const QByteArray body = QByteArray("{\"code\":\"") + QByteArray(15 * 1024, 'a') + "\"}";
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(m_client.post(exchangeUrl(), "application/json", body).status, 200);
+        QCOMPARE(tokenEndpointCalls(), 6);
+    }
+
     void acceptedRequestShapes_data() {
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("body");
