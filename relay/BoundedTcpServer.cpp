@@ -2,11 +2,14 @@
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
 
 namespace {
+
+constexpr int kLingerMs = 2000;
 
 struct ConnectionBudget {
     qint64 received = 0;
@@ -58,7 +61,18 @@ void BoundedTcpServer::reject(QTcpSocket *socket, const QByteArray &requestLine,
     socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\n"
                   "Connection: close\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    socket->disconnectFromHost();
+
+    // Closing with unread data would reset the connection and could destroy
+    // the 413 before the client reads it. Instead take the socket away from
+    // the HTTP server, drop whatever else arrives, and close once the client
+    // has gone or after a grace period.
+    disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+    disconnect(socket, &QTcpSocket::bytesWritten, nullptr, nullptr);
+    if (socket->isTransactionStarted())
+        socket->commitTransaction();
+    socket->readAll();
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    QTimer::singleShot(kLingerMs, socket, [socket] { socket->abort(); });
 
     // The client's own bytes: keep the method's letters and the path, encoded
     // so nothing in it can break the log line, and never the query.
