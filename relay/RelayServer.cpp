@@ -189,9 +189,9 @@ void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerRespo
     upstream.setRawHeader("Accept", "application/json");
     upstream.setHeader(QNetworkRequest::UserAgentHeader,
                        QByteArrayLiteral("keelmark-relay/" KEELMARK_RELAY_VERSION));
-    // Backstop only: the deadline timer below bounds the whole exchange, the
-    // transfer timeout merely an idle connection.
-    upstream.setTransferTimeout(int(m_config.upstreamTimeout.count()));
+    // Backstop only: the deadline timer below bounds the whole exchange and
+    // must fire first, so that a slow GitHub is reported as 504, not 502.
+    upstream.setTransferTimeout(int(m_config.upstreamTimeout.count()) + 5000);
 
     auto pending = std::make_unique<PendingExchange>(
         PendingExchange{std::move(responder), QPointer<QTcpSocket>(), std::move(log), false});
