@@ -48,7 +48,14 @@ QString standardTime(const QDateTime &time, const QLocale &locale) {
     // The short format with seconds after the minutes, in the separator the
     // locale puts before the minutes ("h:mm AP" -> "h:mm:ss AP").
     QString format;
+    bool hasSeconds = false;
     const QString shortFormat = locale.timeFormat(QLocale::ShortFormat);
+    rewriteFormat(shortFormat, [&](const QString &run, int *) {
+        hasSeconds |= run.front() == u's';
+        return run;
+    });
+    if (hasSeconds)
+        return locale.toString(time.toLocalTime().time(), shortFormat);
     rewriteFormat(shortFormat, [&](const QString &run, int *next) {
         const int start = *next - int(run.size());
         if (format.isEmpty() && run == QStringLiteral("mm") && start > 0 &&

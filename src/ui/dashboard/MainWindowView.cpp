@@ -19,6 +19,33 @@
 namespace {
 constexpr int sidebarMinimumWidth = 160;
 constexpr int sidebarInitialWidth = 190;
+
+QString rgba(const QColor &color) {
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alphaF());
+}
+
+// A sidebar panel a shade off the page, rows with a rounded accent selection.
+QString sidebarStyleSheet() {
+    return QStringLiteral("QListWidget#sidebar { background: %1; border: none; padding: 8px;"
+                          " outline: 0; }"
+                          "QListWidget#sidebar::item { color: %2; padding: 5px 6px;"
+                          " margin-bottom: 2px; border-radius: 6px; }"
+                          "QListWidget#sidebar::item:selected { background: %3; color: white; }")
+        .arg(rgba(Style::color(Style::Color::gray, 0.10)), rgba(Style::color(Style::Color::label)),
+             rgba(Style::accentColor()));
+}
+
+// Accent symbols that turn white on the selected row.
+QIcon sidebarIcon(SidebarItem item) {
+    QIcon icon;
+    icon.addPixmap(Icons::pixmap(symbolName(item), Style::accentColor(), 16), QIcon::Normal);
+    icon.addPixmap(Icons::pixmap(symbolName(item), Qt::white, 16), QIcon::Selected);
+    return icon;
+}
 } // namespace
 
 MainWindowView::MainWindowView(const UiContext &context, QWidget *parent)
@@ -44,16 +71,11 @@ MainWindowView::MainWindowView(const UiContext &context, QWidget *parent)
     m_sidebar->setFrameShape(QFrame::NoFrame);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     m_sidebar->setIconSize(QSize(16, 16));
-    m_sidebar->setSpacing(2);
     Style::apply(m_sidebar, Style::TextStyle::body);
-    QPalette sidebarPalette = m_sidebar->palette();
-    sidebarPalette.setColor(QPalette::Base, Style::color(Style::Color::controlBackground));
-    m_sidebar->setPalette(sidebarPalette);
+    m_sidebar->setStyleSheet(sidebarStyleSheet());
     for (SidebarItem item : allSidebarItems()) {
-        auto *row = new QListWidgetItem(
-            Icons::icon(symbolName(item), Style::color(Style::Color::blue), 16), title(item));
+        auto *row = new QListWidgetItem(sidebarIcon(item), title(item));
         row->setData(Qt::UserRole, static_cast<int>(item));
-        row->setSizeHint(QSize(0, 28));
         m_sidebar->addItem(row);
     }
 

@@ -400,6 +400,10 @@ private slots:
         QTest::newRow("ja_JP") << QLocale(QLocale::Japanese, QLocale::Japan) << "14:05:09"
                                << "2026年3月1日"
                                << "14:05";
+        // Seconds already in the short format: not added twice.
+        QTest::newRow("C") << QLocale::c() << "14:05:09"
+                           << "1 Mar 2026"
+                           << "14:05:09";
         // No separator before the minutes: the long form without its zone.
         QTest::newRow("fr_CA") << QLocale(QLocale::French, QLocale::Canada) << "14 h 05 min 09 s"
                                << "1 mars 2026"
