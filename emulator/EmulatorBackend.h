@@ -124,6 +124,7 @@ public:
     QString commitOnMain(EmuRepo &repo, const QList<GitTreeChange> &changes, const QString &message,
                          const EmuUser *author);
     Access accessOf(const EmuRepo &repo, const EmuUser *user) const;
+    QJsonObject issueTokenPair(const QString &userKey, const QString &clientId);
     QString randomToken(const QString &prefix, int length) const;
 
 private:
@@ -179,7 +180,6 @@ private:
     HttpReply tokenReply(const HttpExchange &req, const QJsonObject &body) const;
     HttpReply tokenError(const HttpExchange &req, const QString &error, const QString &description,
                          const QString &anchor) const;
-    QJsonObject issueTokenPair(const QString &userKey, const QString &clientId);
     bool redirectAllowed(const QString &redirectUri) const;
     HttpReply html(int status, const QString &title, const QString &bodyHtml) const;
     HttpReply redirect(const QUrl &target) const;

@@ -442,6 +442,14 @@ void GitHubEmulator::setAuthorizingUser(const QString &login) {
     m_backend->authorizingUser = EmulatorBackend::key(login);
 }
 
+QPair<QString, QString> GitHubEmulator::issueTokenPair(const QString &login) {
+    if (!m_backend->user(login))
+        addUser(login);
+    const QJsonObject reply =
+        m_backend->issueTokenPair(EmulatorBackend::key(login), m_backend->app.clientId);
+    return {reply.value("access_token").toString(), reply.value("refresh_token").toString()};
+}
+
 QString GitHubEmulator::mintAuthorizationCode(const QString &login, const QString &redirectUri,
                                               const QString &codeChallenge) {
     if (!m_backend->user(login))

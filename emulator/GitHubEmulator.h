@@ -188,6 +188,10 @@ public:
     void setAuthorizingUser(const QString &login);
     // Issues an authorisation code as if the user had approved, for tests
     // that start after the browser step.
+    // An access token and its refresh token, as the token endpoint would
+    // issue them to the OAuth app (its lifetimes apply): {access, refresh}.
+    // The refresh token is empty when the app does not use expiring tokens.
+    QPair<QString, QString> issueTokenPair(const QString &login);
     QString mintAuthorizationCode(const QString &login, const QString &redirectUri = {},
                                   const QString &codeChallenge = {});
 

@@ -297,6 +297,11 @@ void TestEmulatorOAuth::refreshRotatesBothTokens() {
     api.setToken(second["refresh_token"].toString());
     QCOMPARE(api.get("/user").status, 401);
 
+    // A pair issued directly refreshes the same way.
+    const auto direct = m_emu->issueTokenPair("avery");
+    QVERIFY(refresh(direct.second)["access_token"].toString().startsWith("ghu_"));
+    QVERIFY(!m_emu->tokenIsValid(direct.first));
+
     m_emu->expireToken(second["refresh_token"].toString());
     QCOMPARE(refresh(second["refresh_token"].toString())["error"].toString(),
              QString("bad_refresh_token"));
