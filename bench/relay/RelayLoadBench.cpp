@@ -121,7 +121,7 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Load driver for keelmark-relay"));
     parser.addHelpOption();
-    parser.addOption({{"n", "requests"}, QStringLiteral("Exchanges per phase."), "N", "3000"});
+    parser.addOption({{"n", "requests"}, QStringLiteral("Exchanges per phase."), "N", "10000"});
     parser.addOption({{"c", "clients"}, QStringLiteral("Concurrent clients."), "C", "16"});
     parser.process(app);
     const int total = std::max(1, parser.value("requests").toInt());
