@@ -5,10 +5,10 @@
 #
 #   scripts/screenshots-dashboard.sh [OUTPUT_DIR] [BUILD_DIR]
 #
-# OUTPUT_DIR defaults to screenshots/dashboard, BUILD_DIR to build-screenshots.
+# OUTPUT_DIR defaults to out/screenshots/dashboard, BUILD_DIR to build-screenshots.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=${1:-screenshots/dashboard}
+out=${1:-out/screenshots/dashboard}
 build=${2:-build-screenshots}
 
 if [ ! -f "$build/build.ninja" ]; then
