@@ -23,9 +23,10 @@ QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QStrin
     co_await gitHub->createRepo(org, repo);
     if (!gitHub)
         co_return;
-    if (co_await gitHub->hasBranchProtection(org, repo)) {
-        if (!gitHub)
-            co_return;
+    // Results of co_await go into named locals: g++ 12 miscompiles the frame
+    // of a coroutine with co_await inside a condition.
+    const bool isProtected = co_await gitHub->hasBranchProtection(org, repo);
+    if (isProtected && gitHub) {
         // The commit of the next step cannot land on a protected main.
         co_await gitHub->disableBranchProtection(org, repo);
     }
@@ -41,8 +42,18 @@ QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QStr
 }
 
 QCoro::Task<> verifyRepository(QPointer<GitHubService> gitHub, QString org, QString repo) {
-    if (!co_await gitHub->repoExists(org, repo))
+    const bool exists = co_await gitHub->repoExists(org, repo);
+    if (!exists)
         throw GitHubError(GitHubError::repoCreationFailed);
+}
+
+// A plan without protection for private repositories: the fixed message
+// alone leaves the admin guessing, GitHub's own words say what to upgrade to
+// (or to make the repository public).
+bool isPlanRefusal(const GitHubError &error) {
+    return error.kind() == GitHubError::branchProtectionFailed &&
+           error.detail().contains(QStringLiteral("make this repository public"),
+                                   Qt::CaseInsensitive);
 }
 
 QList<ProtectionStep> freshSteps() {
@@ -108,14 +119,21 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
         appState->repoName().isEmpty() ? QStringLiteral("ops") : appState->repoName();
     const QString owner = appState->gitHubUsername();
 
+    // Each action is a named local: g++ 12 destroys a lambda temporary that
+    // is converted to a parameter inside a co_await expression twice.
+    const StepAction createStep = [=] { return ensureRepositoryUnprotected(gitHub, org, repo); };
+    const StepAction writeStep = [=] { return writeGovernanceFiles(gitHub, org, repo, owner); };
+    const StepAction protectStep = [=] { return enableProtection(gitHub, org, repo); };
+    const StepAction verifyStep = [=] { return verifyRepository(gitHub, org, repo); };
+
     setRunning(true);
-    co_await run(0, [=] { return ensureRepositoryUnprotected(gitHub, org, repo); });
+    co_await run(0, createStep);
     if (self && !m_hasFailed)
-        co_await run(1, [=] { return writeGovernanceFiles(gitHub, org, repo, owner); });
+        co_await run(1, writeStep);
     if (self && !m_hasFailed)
-        co_await run(2, [=] { return enableProtection(gitHub, org, repo); });
+        co_await run(2, protectStep);
     if (self && !m_hasFailed)
-        co_await run(3, [=] { return verifyRepository(gitHub, org, repo); });
+        co_await run(3, verifyStep);
     if (!self)
         co_return;
 
@@ -128,7 +146,7 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
     emit finished();
 }
 
-QCoro::Task<> ProtectionRun::run(int index, std::function<QCoro::Task<>()> action) {
+QCoro::Task<> ProtectionRun::run(int index, StepAction action) {
     const QPointer<ProtectionRun> self(this);
     setStatus(index, ProtectionStep::StepStatus::inProgress);
 
@@ -142,9 +160,8 @@ QCoro::Task<> ProtectionRun::run(int index, std::function<QCoro::Task<>()> actio
         failed = false;
     } catch (const GitHubError &error) {
         message = error.description();
-        // GitHub's own words (for example that the plan offers no protection
-        // for private repositories) tell the admin what to do next.
-        detail = error.detail();
+        if (isPlanRefusal(error))
+            detail = error.detail();
     } catch (const GitHubFailure &error) {
         message = error.description();
     } catch (const std::exception &error) {

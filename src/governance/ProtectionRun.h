@@ -53,7 +53,8 @@ signals:
     void finished();
 
 private:
-    QCoro::Task<> run(int index, std::function<QCoro::Task<>()> action);
+    using StepAction = std::function<QCoro::Task<>()>;
+    QCoro::Task<> run(int index, StepAction action);
     void setStatus(int index, ProtectionStep::StepStatus status);
     void setAllComplete(bool value);
     void setHasFailed(bool value);

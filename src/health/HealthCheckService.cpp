@@ -39,8 +39,10 @@ QString errorText(const GitHubError &error) {
 
 QCoro::Task<bool> repositoryExists(QPointer<GitHubService> gitHub, QString org, QString repo) {
     try {
-        if (gitHub)
-            co_return co_await gitHub->repoExists(org, repo);
+        if (gitHub) {
+            const bool answer = co_await gitHub->repoExists(org, repo);
+            co_return answer;
+        }
     } catch (const std::exception &error) {
         qCDebug(lcHealth) << "repoExists failed:" << error.what();
     }
@@ -49,8 +51,10 @@ QCoro::Task<bool> repositoryExists(QPointer<GitHubService> gitHub, QString org, 
 
 QCoro::Task<bool> branchProtected(QPointer<GitHubService> gitHub, QString org, QString repo) {
     try {
-        if (gitHub)
-            co_return co_await gitHub->hasBranchProtection(org, repo);
+        if (gitHub) {
+            const bool answer = co_await gitHub->hasBranchProtection(org, repo);
+            co_return answer;
+        }
     } catch (const std::exception &error) {
         qCDebug(lcHealth) << "hasBranchProtection failed:" << error.what();
     }
@@ -60,8 +64,10 @@ QCoro::Task<bool> branchProtected(QPointer<GitHubService> gitHub, QString org, Q
 QCoro::Task<QList<TeamMember>> collaborators(QPointer<GitHubService> gitHub, QString org,
                                              QString repo) {
     try {
-        if (gitHub)
-            co_return co_await gitHub->getCollaborators(org, repo);
+        if (gitHub) {
+            QList<TeamMember> members = co_await gitHub->getCollaborators(org, repo);
+            co_return members;
+        }
     } catch (const std::exception &error) {
         qCDebug(lcHealth) << "getCollaborators failed:" << error.what();
     }

@@ -18,6 +18,7 @@ class GovernanceTestBed {
 public:
     static inline const QString owner = QStringLiteral("alice");
     static inline const QString org = QStringLiteral("acme");
+    static inline const QString credentialService = QStringLiteral("io.keelmark.test.governance");
 
     GitHubEmulator emulator;
     QTemporaryDir stateDir;
@@ -53,11 +54,13 @@ public:
         endpoints.oauthClientId = emulator.oauthApp().clientId;
         gitHub = std::make_unique<GitHubService>(endpoints);
         gitHub->setApprovedOrg(org);
+        // Our own credential-store service, so the user's items stay untouched.
+        gitHub->setCredentialService(credentialService);
 
         // The client takes its token the way it does at launch: from the
         // credential store.
-        const bool saved =
-            AsyncTest::waitFor(KeychainService::save(KeychainService::accessTokenKey, token));
+        const bool saved = AsyncTest::waitFor(KeychainService::save(
+            QString::fromLatin1(KeychainService::accessTokenKey), token, credentialService));
         if (!saved) {
             *error = QStringLiteral("credential store refused the token (run under "
                                     "scripts/with-test-session.sh)");

@@ -158,9 +158,9 @@ private slots:
         QVERIFY(run.allComplete());
 
         const QStringList calls = m_bed->apiCalls();
-        const qsizetype disabled = calls.indexOf(u"DELETE " + kProtectionPath);
-        const qsizetype moved = calls.indexOf(u"PATCH " + kRepoPath + u"/git/refs/heads/main");
-        const qsizetype enabled = calls.indexOf(u"PUT " + kProtectionPath);
+        const qsizetype disabled = calls.indexOf(QStringLiteral("DELETE ") + kProtectionPath);
+        const qsizetype moved = calls.indexOf(QStringLiteral("PATCH ") + kRepoPath + QStringLiteral("/git/refs/heads/main"));
+        const qsizetype enabled = calls.indexOf(QStringLiteral("PUT ") + kProtectionPath);
         QVERIFY2(disabled >= 0 && moved > disabled && enabled > moved,
                  qPrintable(calls.join('\n')));
         QVERIFY(emulator.requests("POST", QStringLiteral("/orgs/acme/repos")).isEmpty());
@@ -230,6 +230,8 @@ private slots:
             QVERIFY(!steps.at(failingStep).message.isEmpty()); // Qt's own transport text
         else
             QCOMPARE(steps.at(failingStep).message, message);
+        // GitHub's message is shown only where it tells the admin what to do.
+        QVERIFY(steps.at(failingStep).detail.isEmpty());
         QVERIFY(run.hasFailed());
         QVERIFY(!run.allComplete());
         QVERIFY(!m_bed->appState->repoCreated());

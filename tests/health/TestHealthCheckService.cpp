@@ -90,7 +90,7 @@ private slots:
         check();
         AppState &state = *m_bed->appState;
         QVERIFY(state.repoCreated());
-        QVERIFY(state.codeownersValid());
+        QVERIFY2(state.codeownersValid(), qPrintable(logLines().join(u'\n')));
         QVERIFY(state.branchProtectionEnabled());
         QCOMPARE(state.machineStatus(), MachineStatusState::protected_);
         QCOMPARE(state.lastHeartbeat(), std::optional<QDateTime>(kNow));
