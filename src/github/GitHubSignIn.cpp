@@ -189,8 +189,12 @@ QCoro::Task<> GitHubService::adoptTokens(GitHubTokenResponse response) {
             m_tokenExpiresAt = when;
     }
     emit tokensChanged();
-    co_await saveTokens(m_credentialService, *m_oauthToken, response.refreshToken,
-                        m_tokenExpiresAt ? m_tokenExpiresAt->toString(Qt::ISODate) : QString());
+    // Named first: g++ 12 destroys a class temporary made by ?: inside a
+    // co_await expression twice (ASan: heap-use-after-free).
+    QString expiry;
+    if (m_tokenExpiresAt)
+        expiry = m_tokenExpiresAt->toString(Qt::ISODate);
+    co_await saveTokens(m_credentialService, *m_oauthToken, response.refreshToken, expiry);
 }
 
 QCoro::Task<QString> GitHubService::ensureValidToken() {
