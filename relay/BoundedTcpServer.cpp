@@ -83,8 +83,9 @@ void BoundedTcpServer::reject(QTcpSocket *socket, const QByteArray &requestLine,
             method += c;
     }
     QByteArray path = parts.value(1);
-    path = QUrl::toPercentEncoding(QString::fromLatin1(path.left(path.indexOf('?')).left(200)),
-                                   "/%-._~");
+    if (const qsizetype query = path.indexOf('?'); query >= 0)
+        path.truncate(query);
+    path = QUrl::toPercentEncoding(QString::fromLatin1(path.left(200)), "/%-._~");
     if (m_log)
         m_log(method.isEmpty() ? QByteArrayLiteral("UNKNOWN") : method,
               path.isEmpty() ? QByteArrayLiteral("/") : path, 413, double(startedNs) / 1e6);

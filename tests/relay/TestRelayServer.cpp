@@ -410,11 +410,19 @@ private slots:
         QCOMPARE(tokenEndpointCalls(), 0);
     }
 
+    void hugeUploadIsCutOffUnread_data() {
+        QTest::addColumn<QByteArray>("target");
+        QTest::newRow("plain") << QByteArray("/v1/github/exchange");
+        QTest::newRow("with a query") << QByteArray("/v1/github/exchange?code=hidden");
+    }
+
     void hugeUploadIsCutOffUnread() {
+        QFETCH(QByteArray, target);
         // Announces 100 MB and starts sending; the relay answers 413 without
         // waiting for (or buffering) the rest.
-        QByteArray request = "POST /v1/github/exchange?code=hidden HTTP/1.1\r\nHost: relay\r\n"
-                             "Content-Type: application/json\r\nContent-Length: 104857600\r\n\r\n";
+        QByteArray request = "POST " + target +
+                             " HTTP/1.1\r\nHost: relay\r\nContent-Type: application/json\r\n"
+                             "Content-Length: 104857600\r\n\r\n";
         request += QByteArray(256 * 1024, ' ');
         const HttpResult result = RelayTestClient::raw(m_relay->port(), request);
         QCOMPARE(result.status, 413);
