@@ -164,8 +164,8 @@ void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerRespo
                   QStringLiteral("Use POST for this address."), {{"Allow", "POST"}});
         return;
     }
-    // Qt HttpServer 6.4 has read the whole body by now; the reverse proxy
-    // should cap it too (see README).
+    // BoundedTcpServer has already cut off anything far larger; this is the
+    // exact limit.
     if (request.body().size() > m_config.maxBodyBytes) {
         sendError(responder, log, 413, QStringLiteral("request_too_large"),
                   QStringLiteral("The body must not exceed %1 bytes.").arg(m_config.maxBodyBytes));
