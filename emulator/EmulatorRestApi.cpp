@@ -252,6 +252,33 @@ static int pageOf(const HttpExchange &req) {
     return ok && page > 0 ? page : 1;
 }
 
+// GitHub's Link header for a paged list served at apiBase + path.
+static void setPageLinks(HttpReply &reply, const HttpExchange &req, const QString &apiBase,
+                         const QString &path, qsizetype total) {
+    const int perPage = perPageOf(req);
+    const int page = pageOf(req);
+    const int lastPage = int((total + perPage - 1) / perPage);
+    if (lastPage <= 1)
+        return;
+    const auto link = [&](int p, const char *rel) {
+        QUrlQuery q = req.query;
+        q.removeAllQueryItems(QStringLiteral("per_page"));
+        q.removeAllQueryItems(QStringLiteral("page"));
+        q.addQueryItem(QStringLiteral("per_page"), QString::number(perPage));
+        q.addQueryItem(QStringLiteral("page"), QString::number(p));
+        return "<" + (apiBase + path + QLatin1Char('?') + q.toString(QUrl::FullyEncoded)).toUtf8() +
+               ">; rel=\"" + rel + "\"";
+    };
+    QByteArrayList parts;
+    if (page > 1)
+        parts << link(page - 1, "prev");
+    if (page < lastPage)
+        parts << link(page + 1, "next") << link(lastPage, "last");
+    if (page > 1)
+        parts << link(1, "first");
+    reply.setHeader("Link", parts.join(", "));
+}
+
 HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Caller &caller) {
     if (!caller.token->appUser)
         return error(403,
@@ -297,8 +324,10 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
     QJsonArray slice;
     for (int i = (page - 1) * perPage; i < std::min<qsizetype>(all.size(), page * perPage); ++i)
         slice.append(all.at(i));
-    return json(200,
-                QJsonDocument(QJsonObject{{"total_count", all.size()}, {"installations", slice}}));
+    HttpReply reply =
+        json(200, QJsonDocument(QJsonObject{{"total_count", all.size()}, {"installations", slice}}));
+    setPageLinks(reply, req, apiBase, QStringLiteral("/user/installations"), all.size());
+    return reply;
 }
 
 HttpReply EmulatorBackend::getUserOrgs(const HttpExchange &req, const Caller &caller) {
@@ -316,7 +345,9 @@ HttpReply EmulatorBackend::getUserOrgs(const HttpExchange &req, const Caller &ca
     QJsonArray slice;
     for (int i = (page - 1) * perPage; i < std::min<qsizetype>(list.size(), page * perPage); ++i)
         slice.append(list.at(i));
-    return json(200, QJsonDocument(slice));
+    HttpReply reply = json(200, QJsonDocument(slice));
+    setPageLinks(reply, req, apiBase, QStringLiteral("/user/orgs"), list.size());
+    return reply;
 }
 
 HttpReply EmulatorBackend::getMembership(const Caller &caller, const QString &orgLogin,
