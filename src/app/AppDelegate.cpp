@@ -121,7 +121,9 @@ void AppDelegate::setupStatusItem() {
     m_trayMenu = new QMenu;
     m_trayMenu->setObjectName(QStringLiteral("statusItemMenu"));
     m_trayMenu->addAction(QStringLiteral("Open Settings"), this, &AppDelegate::openSettingsWindow);
-    m_trayMenu->addAction(QStringLiteral("Quit KeelMark"), qApp, &QCoreApplication::quit);
+    // exit(), not quit(): Qt 6's quit() first asks every window to close, and
+    // the settings window refuses (it only hides), which cancels the quit.
+    m_trayMenu->addAction(QStringLiteral("Quit KeelMark"), qApp, [] { QCoreApplication::exit(0); });
     m_statusItem->setContextMenu(m_trayMenu);
 
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
@@ -142,7 +144,7 @@ void AppDelegate::setupPopover() {
             self->m_popover->hide();
             self->openSettingsWindow();
         },
-        [] { QCoreApplication::quit(); });
+        [] { QCoreApplication::exit(0); });
     m_popover = new PopoverWindow(content);
 }
 

@@ -13,7 +13,9 @@ Q_LOGGING_CATEGORY(lcGitHub, "keelmark.github", QtInfoMsg)
 GitHubService::GitHubService(GitHubEndpoints endpoints, QObject *parent)
     : QObject(parent)
     , m_endpoints(std::move(endpoints))
-    , m_network(new QNetworkAccessManager(this)) {
+    , m_network(new QNetworkAccessManager(this))
+    // The application's own items; tests pick their own with setCredentialService.
+    , m_credentialService(QString::fromLatin1(KeychainService::serviceName)) {
     // Trailing slashes would double up with the paths that all begin with "/".
     for (QString *base :
          {&m_endpoints.apiBaseUrl, &m_endpoints.webBaseUrl, &m_endpoints.relayBaseUrl}) {
