@@ -76,8 +76,15 @@ for port in $API_PORT $WEB_PORT $RELAY_PORT; do
     fi
 done
 
+state_file=${XDG_DATA_HOME:-$HOME/.local/share}/io.keelmark.app/state.json
+if [ "$reset" -eq 0 ] && [ -f "$state_file" ]; then
+    # The emulator starts from its seed every time; an app that remembers a
+    # finished setup would find its repository and token gone.
+    echo "run.sh: KeelMark remembers an earlier run ($state_file)." >&2
+    echo "        The emulator does not; for a fresh first run use: scripts/run.sh --reset" >&2
+fi
 if [ "$reset" -eq 1 ]; then
-    rm -f "${XDG_DATA_HOME:-$HOME/.local/share}/io.keelmark.app/state.json"
+    rm -f "$state_file"
     for key in github-oauth github-refresh-token github-token-expiry; do
         secret-tool clear server io.keelmark.app user "$key" 2>/dev/null || true
     done
