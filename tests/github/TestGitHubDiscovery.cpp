@@ -128,13 +128,6 @@ private slots:
         fetch();
         QCOMPARE(orgLogins(), QStringList{"kept"});
     }
-
-    void noTokenKeepsThePreviousList() {
-        setSentinel();
-        fetch();
-        QCOMPARE(orgLogins(), QStringList{"kept"});
-        QCOMPARE(emulator().requests().size(), 0);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestGitHubDiscovery)

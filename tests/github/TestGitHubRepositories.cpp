@@ -247,20 +247,6 @@ private slots:
         QCOMPARE(members[0].gitHubUsername, QStringLiteral("a"));
     }
 
-    void repoExistsIsFalseForRefusals_data() {
-        QTest::addColumn<int>("status");
-        QTest::newRow("404") << 404;
-        QTest::newRow("403") << 403;
-    }
-
-    void repoExistsIsFalseForRefusals() {
-        QFETCH(int, status);
-        emulator().createRepoDirect(kOrg, kRepo);
-        emulator().injectFault("GET", QStringLiteral("/repos/acme/ops"),
-                               GitHubEmulator::Fault::fixed(status, R"({"message":"no"})"));
-        QVERIFY(!AsyncTest::waitFor(gitHub().repoExists(kOrg, kRepo)));
-    }
-
     void protectionRoundTrip() {
         emulator().createRepoDirect(kOrg, kRepo);
         QVERIFY(!AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
@@ -297,10 +283,8 @@ private slots:
     void protectionFailures_data() {
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<int>("status");
-        QTest::newRow("enable 404") << QByteArray("PUT") << 404;
         QTest::newRow("enable 422") << QByteArray("PUT") << 422;
         QTest::newRow("disable 403") << QByteArray("DELETE") << 403;
-        QTest::newRow("disable 500") << QByteArray("DELETE") << 500;
     }
 
     void protectionFailures() {

@@ -298,17 +298,6 @@ private slots:
         }
         QCOMPARE(emulator().requests().size(), 0);
     }
-
-    void noTokenIsANetworkError() {
-        try {
-            AsyncTest::waitFor(
-                gitHub().getCollaborators(GitHubTestBench::org, QStringLiteral("ops")));
-            QFAIL("no error");
-        } catch (const GitHubError &error) {
-            QCOMPARE(error.kind(), GitHubError::networkError);
-        }
-        QCOMPARE(emulator().requests().size(), 0);
-    }
 };
 
 QTEST_MAIN(TestGitHubSignIn)

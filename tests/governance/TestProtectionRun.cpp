@@ -159,7 +159,8 @@ private slots:
 
         const QStringList calls = m_bed->apiCalls();
         const qsizetype disabled = calls.indexOf(QStringLiteral("DELETE ") + kProtectionPath);
-        const qsizetype moved = calls.indexOf(QStringLiteral("PATCH ") + kRepoPath + QStringLiteral("/git/refs/heads/main"));
+        const qsizetype moved = calls.indexOf(QStringLiteral("PATCH ") + kRepoPath +
+                                              QStringLiteral("/git/refs/heads/main"));
         const qsizetype enabled = calls.indexOf(QStringLiteral("PUT ") + kProtectionPath);
         QVERIFY2(disabled >= 0 && moved > disabled && enabled > moved,
                  qPrintable(calls.join('\n')));
@@ -172,7 +173,7 @@ private slots:
         QTest::addColumn<int>("failingStep");
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("status"); // 0: drop the connection
+        QTest::addColumn<int>("status"); // 0: no answer within the transfer time-out
         QTest::addColumn<QString>("message");
 
         const auto described = [](GitHubError::Kind kind) {
@@ -180,7 +181,7 @@ private slots:
         };
         QTest::newRow("creation refused") << 0 << QByteArray("POST") << "/orgs/acme/repos" << 500
                                           << described(GitHubError::fileWriteFailed);
-        QTest::newRow("connection lost in step 0")
+        QTest::newRow("time-out in step 0")
             << 0 << QByteArray("GET") << kRepoPath << 0 << QString();
         QTest::newRow("tree refused") << 1 << QByteArray("POST") << kRepoPath + "/git/trees" << 500
                                       << described(GitHubError::fileWriteFailed);
@@ -201,8 +202,10 @@ private slots:
         QFETCH(QString, message);
 
         GitHubEmulator &emulator = m_bed->emulator;
+        if (status == 0)
+            m_bed->gitHub->setTransferTimeout(std::chrono::milliseconds(200));
         const GitHubEmulator::Fault fault =
-            status == 0 ? GitHubEmulator::Fault::drop()
+            status == 0 ? GitHubEmulator::Fault::latency(20000)
                         : GitHubEmulator::Fault::fixed(
                               status, R"({"message":"Injected","documentation_url":"x"})");
         ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
@@ -241,6 +244,7 @@ private slots:
 
         // Retry: every row back to pending first, then the whole run again.
         emulator.clearFaults();
+        m_bed->gitHub->setTransferTimeout(std::chrono::seconds(60));
         QList<QList<Status>> seen;
         connect(&run, &ProtectionRun::stepsChanged, this, [&] { seen << statuses(run); });
         QSignalSpy finished(&run, &ProtectionRun::finished);

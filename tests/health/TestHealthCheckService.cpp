@@ -262,6 +262,13 @@ private slots:
         QVERIFY(m_service->isHeartbeatRunning());
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 3, 30000);
         QCOMPARE(m_bed->appState->machineStatus(), MachineStatusState::protected_);
+
+        // Checks still in flight outlive the service and end quietly.
+        const qsizetype seen = finished.count();
+        m_service.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(m_bed->emulator.inFlight(), 0, 30000);
+        QVERIFY(AsyncTest::waitFor(m_bed->gitHub->repoExists(GovernanceTestBed::org, "ops")));
+        QCOMPARE(finished.count(), seen);
     }
 
     void codeownersNamesOwner_data() {
