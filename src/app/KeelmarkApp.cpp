@@ -9,6 +9,9 @@
 #include "PersistenceService.h"
 #include "Style.h"
 #include "platform/PlatformIntegration.h"
+#ifdef KEELMARK_TEST_HOOKS
+#include "AutomationServer.h"
+#endif
 
 #include <QApplication>
 #include <QDir>
@@ -125,6 +128,13 @@ int KeelmarkApp::run(int argc, char **argv) {
                QStringLiteral("launched tray=%1")
                    .arg(delegate.trayAvailable() ? QStringLiteral("yes") : QStringLiteral("no")));
     });
+
+#ifdef KEELMARK_TEST_HOOKS
+    AutomationServer automation(&delegate);
+    if (options.testHooks && !options.testHooks->automationSocket.isEmpty() &&
+        !automation.listen(options.testHooks->automationSocket))
+        report(options, QStringLiteral("automation socket failed"));
+#endif
 
     delegate.applicationDidFinishLaunching();
     // The URL this process was started with is handled once launch is done.

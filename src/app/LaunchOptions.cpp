@@ -35,6 +35,8 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments) {
                 hooks.relayUrl = value;
             else if (argument == QLatin1String("--test-client-id"))
                 hooks.clientId = value;
+            else if (argument == QLatin1String("--test-automation"))
+                hooks.automationSocket = value;
             else if (argument == QLatin1String("--test-heartbeat-ms"))
                 hooks.heartbeatMs = value.toInt();
             continue;

@@ -16,13 +16,14 @@ struct LaunchOptions {
     // Test builds only: run against loopback services with all state under
     // one private folder.
     struct TestHooks {
-        QString root;        // --test-root DIR: state/, lock, socket and the temp log
-        QString apiUrl;      // --test-api URL
-        QString webUrl;      // --test-web URL
-        QString relayUrl;    // --test-relay URL
-        QString clientId;    // --test-client-id ID
-        int heartbeatMs = 0; // --test-heartbeat-ms N (0 = the normal minute)
-        bool noTray = false; // --test-no-tray: behave as on a desktop without a tray
+        QString root;             // --test-root DIR: state/, lock, socket and the temp log
+        QString apiUrl;           // --test-api URL
+        QString webUrl;           // --test-web URL
+        QString relayUrl;         // --test-relay URL
+        QString clientId;         // --test-client-id ID
+        int heartbeatMs = 0;      // --test-heartbeat-ms N (0 = the normal minute)
+        bool noTray = false;      // --test-no-tray: behave as on a desktop without a tray
+        QString automationSocket; // --test-automation PATH: see AutomationServer
     };
     std::optional<TestHooks> testHooks;
 

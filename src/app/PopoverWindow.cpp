@@ -55,8 +55,14 @@ bool PopoverWindow::justClosedBy(const QRect &anchor) const {
 
 void PopoverWindow::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);
-    m_closedAt.start();
-    m_closedCursor = QCursor::pos();
+    // Only a click outside closes it with a button held; a hide by the
+    // toggle itself must not swallow the next toggle.
+    if (QGuiApplication::mouseButtons() != Qt::NoButton) {
+        m_closedAt.start();
+        m_closedCursor = QCursor::pos();
+    } else {
+        m_closedAt.invalidate();
+    }
 }
 
 void PopoverWindow::paintEvent(QPaintEvent *) {

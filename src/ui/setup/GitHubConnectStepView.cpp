@@ -182,6 +182,9 @@ void GitHubConnectStepView::render() {
         Widgets::retire(m_block);
     m_block = next;
     m_blockSlot->addWidget(m_block, 0, Qt::AlignHCenter);
+    // Shown now rather than on the next turn of the loop, so the screen is
+    // never caught without its block.
+    m_block->show();
     // Absent rather than disabled until there is something to continue with.
     m_continue->setVisible(state->gitHubConnected() && state->selectedOrg().has_value());
 }

@@ -144,6 +144,7 @@ void ProtectionProgressStepView::renderSteps() {
         Widgets::retire(m_steps);
     m_steps = rows;
     m_stepSlot->addWidget(m_steps);
+    m_steps->show();
 }
 
 void ProtectionProgressStepView::renderButtons() {

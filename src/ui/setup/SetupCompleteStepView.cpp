@@ -33,6 +33,7 @@ void SetupCompleteStepView::render() {
         Widgets::retire(m_content);
     m_content = next;
     layout()->addWidget(m_content);
+    m_content->show();
 }
 
 QWidget *SetupCompleteStepView::buildContent() {

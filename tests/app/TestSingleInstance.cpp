@@ -1,0 +1,174 @@
+// The real `keelmark` binary as the desktop starts it: one process per
+// link, the first one keeping the role. Each test uses its own state and
+// socket folder (--test-root, compiled into test builds only).
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+class AppProcess {
+public:
+    explicit AppProcess(const QString &root, const QStringList &urls = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(KEELMARK_APP_BINARY, QStringList{"--test-root", root} + urls);
+    }
+
+    ~AppProcess() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    QProcess &process() { return m_process; }
+
+    // Everything printed so far (the test-build milestones).
+    QString output() {
+        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_output;
+    }
+    bool printed(const QString &line) { return output().contains("keelmark-test: " + line + "\n"); }
+
+    bool waitForLaunch() {
+        QDeadlineTimer deadline(30000);
+        while (!output().contains("keelmark-test: launched") && !deadline.hasExpired()) {
+            if (m_process.state() == QProcess::NotRunning)
+                return false;
+            m_process.waitForReadyRead(200);
+        }
+        return output().contains("keelmark-test: launched");
+    }
+
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+// Waits for a process to end on its own; a hung hand-over fails the test.
+bool exitsWith(QProcess &process, int code) {
+    if (!process.waitForFinished(20000))
+        return false;
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == code;
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_root;
+
+private slots:
+    void init() { m_root = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/km-XXXXXX"); }
+
+    void secondProcessHandsItsUrlToTheFirst() {
+        AppProcess first(m_root->path());
+        QVERIFY2(first.waitForLaunch(), qPrintable(first.output()));
+
+        const QString url = "keelmark://github?code=abc123&state=S-1";
+        AppProcess second(m_root->path(), {url});
+        QVERIFY2(exitsWith(second.process(), 0),
+                 qPrintable(second.process().readAllStandardError()));
+        QTRY_VERIFY_WITH_TIMEOUT(first.printed("url " + url), 10000);
+        QVERIFY(first.running());
+        // The hand-over never started an application of its own.
+        QVERIFY(!second.output().contains("launched"));
+
+        // Started again with nothing to open: the window comes forward.
+        AppProcess third(m_root->path());
+        QVERIFY(exitsWith(third.process(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(first.printed("activate"), 10000);
+    }
+
+    void firstProcessHandlesItsOwnUrl() {
+        const QString url = "keelmark://github?code=own";
+        AppProcess first(m_root->path(), {url});
+        QVERIFY(first.waitForLaunch());
+        QTRY_VERIFY_WITH_TIMEOUT(first.printed("url " + url), 10000);
+    }
+
+    // A first instance that crashed leaves its lock and socket behind; the
+    // next start must take over rather than forward into the void.
+    void crashedInstanceIsReplaced() {
+        {
+            AppProcess crashed(m_root->path());
+            QVERIFY(crashed.waitForLaunch());
+            crashed.process().kill();
+            QVERIFY(crashed.process().waitForFinished(5000));
+        }
+        QVERIFY(QFile::exists(m_root->filePath("keelmark.lock")));
+        QVERIFY(QFile::exists(m_root->filePath("keelmark.sock")));
+
+        const QString url = "keelmark://github?code=after-crash";
+        AppProcess next(m_root->path(), {url});
+        QVERIFY2(next.waitForLaunch(), qPrintable(next.process().readAllStandardError()));
+        QTRY_VERIFY_WITH_TIMEOUT(next.printed("url " + url), 10000);
+
+        AppProcess forwarded(m_root->path(), {"keelmark://github?code=again"});
+        QVERIFY(exitsWith(forwarded.process(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(next.printed("url keelmark://github?code=again"), 10000);
+    }
+
+    // A socket file with nobody behind it and no lock (e.g. left by an
+    // older build): the first instance replaces it.
+    void strayStaleSocketFile() {
+        QFile stray(m_root->filePath("keelmark.sock"));
+        QVERIFY(stray.open(QIODevice::WriteOnly));
+        stray.close();
+        AppProcess first(m_root->path());
+        QVERIFY(first.waitForLaunch());
+        AppProcess second(m_root->path(), {"keelmark://github?code=x"});
+        QVERIFY(exitsWith(second.process(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(first.printed("url keelmark://github?code=x"), 10000);
+    }
+
+    // Several links opened at once: one process becomes the application,
+    // every other hands over its URL and exits 0, and no URL is lost.
+    void simultaneousStarts() {
+        constexpr int count = 5;
+        std::vector<std::unique_ptr<AppProcess>> processes;
+        for (int i = 0; i < count; ++i)
+            processes.push_back(std::make_unique<AppProcess>(
+                m_root->path(), QStringList{QString("keelmark://github?code=n%1").arg(i)}));
+
+        AppProcess *primary = nullptr;
+        QDeadlineTimer deadline(60000);
+        int exited = 0;
+        while (exited < count - 1 && !deadline.hasExpired()) {
+            exited = 0;
+            for (auto &process : processes) {
+                process->output();
+                if (!process->running()) {
+                    ++exited;
+                    QCOMPARE(process->process().exitStatus(), QProcess::NormalExit);
+                    QCOMPARE(process->process().exitCode(), 0);
+                }
+            }
+            QTest::qWait(50);
+        }
+        QCOMPARE(exited, count - 1);
+        for (auto &process : processes) {
+            if (process->running())
+                primary = process.get();
+        }
+        QVERIFY(primary);
+        for (int i = 0; i < count; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                primary->printed(QString("url keelmark://github?code=n%1").arg(i)), 15000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "TestSingleInstance.moc"
