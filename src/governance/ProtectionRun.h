@@ -38,9 +38,11 @@ public:
 
     // Runs the whole sequence once; never throws.
     QCoro::Task<> runProtectionSequence();
-    // Resets every row to pending and runs again from the first step.
+    // Resets every row to pending and runs again from the first step;
+    // ignored while a run is in progress.
     void retry();
-    // Starts the first run (the progress screen calls this when shown).
+    // Starts the first run (the progress screen calls this when shown);
+    // ignored while a run is in progress or once one has succeeded.
     void start();
 
 signals:

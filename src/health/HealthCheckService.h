@@ -30,13 +30,17 @@ public:
     // The process-wide instance on GitHubService::shared().
     static HealthCheckService &shared();
 
+    // Checks at once and (re)starts the one repeating timer; a second call
+    // does not add a second timer.
     void startHeartbeat(AppState *appState);
     bool isHeartbeatRunning() const;
 
     // Never throws.
     QCoro::Task<> performHealthCheck(AppState *appState);
 
-    // Whole-handle match of "@" + owner (see the .cpp for the rule).
+    // True when "@" + owner stands in the text as a whole handle: at the
+    // start or after white space, and before the end or white space. An
+    // empty owner names nobody.
     static bool codeownersNamesOwner(const QString &text, const QString &owner);
 
 signals:
