@@ -46,10 +46,12 @@ public:
     // --- Sign-in and tokens ---
     // Opens the authorisation page in the browser (QDesktopServices).
     void startOAuth();
-    // The authorisation page address startOAuth opens; remembers its state.
+    // The authorisation page address startOAuth opens (with a PKCE S256
+    // challenge); remembers its state and verifier as a pending sign-in.
     QUrl makeAuthorizationUrl();
-    // Acts only on a keelmark://github URL whose state matches the pending
-    // sign-in; never throws.
+    // Acts only on a keelmark://github URL whose state matches a pending
+    // sign-in (the last three are kept), then forgets them all; anything
+    // else is dropped with one printed line. Never throws.
     QCoro::Task<> handleCallback(QUrl url, AppState *appState);
     // Loads tokens and expiry from the credential store.
     QCoro::Task<> restoreFromKeychain();
