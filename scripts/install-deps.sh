@@ -15,6 +15,9 @@ PACKAGES=(
     # The start-up benchmark watches the tray host through xcb.
     libxcb1-dev
     xdg-utils desktop-file-utils fonts-dejavu-core
+    # scripts/screenshots.sh talks to the app's test socket and plays the
+    # browser's part of the sign-in.
+    socat curl
 )
 
 missing=()

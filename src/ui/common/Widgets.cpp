@@ -116,7 +116,13 @@ QLabel *wrappedText(const QString &string, Style::TextStyle style, Style::Color 
     QLabel *label = text(string, style, color, parent);
     label->setWordWrap(true);
     label->setAlignment(alignment);
-    label->setMaximumWidth(maximumWidth);
+    // A wrapping label inside centred stacks is otherwise given the width
+    // and height of its first line only, and the rest of the text is lost.
+    // A wizard screen at the smallest window, with its scroll bar showing,
+    // has 440 points inside its padding; wider would not fit.
+    const int width = qMin(maximumWidth, 440);
+    label->setFixedWidth(width);
+    label->setMinimumHeight(label->heightForWidth(width));
     return label;
 }
 
@@ -137,6 +143,20 @@ void retire(QWidget *widget) {
 
 void addCentred(QBoxLayout *layout, QWidget *widget) {
     layout->addWidget(widget, 0, Qt::AlignHCenter);
+}
+
+void addCapped(QBoxLayout *layout, QWidget *widget, int maximumWidth) {
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    widget->setMaximumWidth(maximumWidth);
+    widget->setSizePolicy(QSizePolicy::Expanding, widget->sizePolicy().verticalPolicy());
+    // The widget's large stretch takes the room up to its maximum; the
+    // spacers share what is left, which centres it.
+    row->addStretch(1);
+    row->addWidget(widget, 1000);
+    row->addStretch(1);
+    layout->addLayout(row);
 }
 
 } // namespace Widgets

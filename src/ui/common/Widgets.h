@@ -92,5 +92,8 @@ void retire(QWidget *widget);
 
 // Adds `widget` to `layout` centred horizontally.
 void addCentred(QBoxLayout *layout, QWidget *widget);
+// Adds `widget` centred, as wide as the space allows up to `maximumWidth`
+// ("at most N wide" in the screens' descriptions).
+void addCapped(QBoxLayout *layout, QWidget *widget, int maximumWidth);
 
 } // namespace Widgets

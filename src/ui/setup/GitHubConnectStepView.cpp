@@ -137,13 +137,14 @@ GitHubConnectStepView::GitHubConnectStepView(const UiContext &context, QWidget *
     }
     Widgets::addCentred(column, checklist);
 
-    m_blockSlot = new QVBoxLayout;
+    m_blockSlot = new QHBoxLayout;
     m_blockSlot->setContentsMargins(0, 0, 0, 0);
+    m_blockSlot->addStretch(1);
+    m_blockSlot->addStretch(1);
     column->addLayout(m_blockSlot);
     column->addStretch(1);
 
     auto *navigationWidget = new QWidget(this);
-    navigationWidget->setMaximumWidth(500);
     auto *navigation = new QHBoxLayout(navigationWidget);
     navigation->setContentsMargins(0, 0, 0, 0);
     auto *back = new QPushButton(QStringLiteral("Back"), navigationWidget);
@@ -160,9 +161,7 @@ GitHubConnectStepView::GitHubConnectStepView(const UiContext &context, QWidget *
     navigation->addWidget(back);
     navigation->addStretch(1);
     navigation->addWidget(m_continue);
-    column->addWidget(navigationWidget, 0, Qt::AlignHCenter);
-    navigationWidget->setMinimumWidth(qMin(500, navigationWidget->sizeHint().width()));
-    navigationWidget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    Widgets::addCapped(column, navigationWidget, 500);
 
     if (AppState *state = context.appState) {
         connect(state, &AppState::gitHubConnectedChanged, this, &GitHubConnectStepView::render);
@@ -181,7 +180,8 @@ void GitHubConnectStepView::render() {
     if (m_block)
         Widgets::retire(m_block);
     m_block = next;
-    m_blockSlot->addWidget(m_block, 0, Qt::AlignHCenter);
+    // Between the two spacers: as wide as allowed, centred.
+    m_blockSlot->insertWidget(1, m_block, 1000);
     // Shown now rather than on the next turn of the loop, so the screen is
     // never caught without its block.
     m_block->show();
@@ -212,6 +212,7 @@ QWidget *GitHubConnectStepView::buildConnectionBlock() {
     }
 
     block->setMaximumWidth(450);
+    block->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     column->setSpacing(16);
     Widgets::IconLabel connected = Widgets::iconLabel(
         QStringLiteral("checkmark.circle.fill"), Style::color(Style::Color::green),

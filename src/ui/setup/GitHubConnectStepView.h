@@ -6,7 +6,6 @@
 
 class QHBoxLayout;
 class QPushButton;
-class QVBoxLayout;
 
 // Sign-in through the browser, then the choice of the one organisation the
 // application will govern. Everything shown comes from AppState, which the
@@ -26,7 +25,7 @@ private:
     void continueToRepository();
 
     UiContext m_context;
-    QVBoxLayout *m_blockSlot;
+    QHBoxLayout *m_blockSlot;
     QWidget *m_block = nullptr;
     QPushButton *m_continue;
     bool m_refreshing = false;

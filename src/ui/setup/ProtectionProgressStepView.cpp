@@ -56,6 +56,12 @@ QWidget *stepRow(const ProtectionStep &step, int index, QWidget *parent) {
         auto *message = Widgets::text(QStringLiteral("— ") + step.message,
                                       Style::TextStyle::caption, Style::Color::red, row);
         message->setObjectName(QStringLiteral("protectionStepMessage"));
+        // A long error wraps in what is left of the 400-point column
+        // instead of being cut.
+        const int room = qMax(120, 400 - size - 2 * 12 - label->sizeHint().width());
+        message->setWordWrap(true);
+        message->setFixedWidth(room);
+        message->setMinimumHeight(message->heightForWidth(room));
         line->addWidget(message, 0, Qt::AlignVCenter);
     }
     line->addStretch(1);
@@ -64,12 +70,13 @@ QWidget *stepRow(const ProtectionStep &step, int index, QWidget *parent) {
     // GitHub's own words say what to do next (e.g. a plan without
     // protection for private repositories); they wrap under the label.
     if (step.status == Status::failed && !step.detail.isEmpty()) {
-        auto *detail =
-            Widgets::wrappedText(step.detail, Style::TextStyle::caption,
-                                 Style::Color::secondaryLabel, 400 - size - 12, Qt::AlignLeft, row);
+        auto *detail = Widgets::wrappedText(step.detail, Style::TextStyle::caption,
+                                            Style::Color::secondaryLabel, 400, Qt::AlignLeft, row);
         detail->setObjectName(QStringLiteral("protectionStepDetail"));
         detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // Indented under the label, past the status symbol.
         detail->setContentsMargins(size + 12, 0, 0, 0);
+        detail->setMinimumHeight(detail->heightForWidth(400));
         column->addWidget(detail);
     }
     return row;

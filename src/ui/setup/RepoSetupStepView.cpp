@@ -66,7 +66,7 @@ RepoSetupStepView::RepoSetupStepView(const UiContext &context, QWidget *parent)
 
     auto *options = new QWidget(this);
     options->setObjectName(QStringLiteral("repoOptions"));
-    options->setFixedWidth(450);
+
     auto *optionColumn = new QVBoxLayout(options);
     optionColumn->setContentsMargins(0, 0, 0, 0);
     optionColumn->setSpacing(16);
@@ -129,11 +129,9 @@ RepoSetupStepView::RepoSetupStepView(const UiContext &context, QWidget *parent)
     m_existingRepoSearch->setMaximumWidth(300);
     m_existingRepository = indented(m_existingRepoSearch, options);
     optionColumn->addWidget(m_existingRepository);
-    Widgets::addCentred(column, options);
+    Widgets::addCapped(column, options, 450);
 
     auto *buttons = new QWidget(this);
-    buttons->setFixedWidth(500);
-    buttons->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(0, 0, 0, 0);
     auto *back = new QPushButton(QStringLiteral("Back"), buttons);
@@ -150,7 +148,7 @@ RepoSetupStepView::RepoSetupStepView(const UiContext &context, QWidget *parent)
     buttonRow->addWidget(back);
     buttonRow->addStretch(1);
     buttonRow->addWidget(m_continue);
-    Widgets::addCentred(column, buttons);
+    Widgets::addCapped(column, buttons, 500);
     column->addStretch(1);
 
     connect(m_repoNameInput, &QLineEdit::textChanged, this, &RepoSetupStepView::render);

@@ -13,6 +13,7 @@
 #include "Widgets.h"
 
 #include <QHBoxLayout>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 SetupWizardView::SetupWizardView(const UiContext &context, QWidget *parent)
@@ -40,8 +41,15 @@ SetupWizardView::SetupWizardView(const UiContext &context, QWidget *parent)
         connect(state, &AppState::currentSetupStepChanged, this, &SetupWizardView::showStep);
         m_shownStep = state->currentSetupStep();
     }
+    // A screen taller than a small window scrolls instead of being cut.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("setupStepScroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_body->addWidget(m_scroll, 1);
     m_screen = stepContent(m_shownStep, context, this);
-    m_body->addWidget(m_screen, 1);
+    m_scroll->setWidget(m_screen);
     updateBanner();
 }
 
@@ -71,13 +79,11 @@ void SetupWizardView::showStep() {
         return;
     m_shownStep = step;
     QWidget *next = stepContent(step, m_context, this);
-    if (m_screen) {
-        m_body->replaceWidget(m_screen, next);
-        Widgets::retire(m_screen);
-    } else {
-        m_body->addWidget(next, 1);
-    }
+    // takeWidget gives the old screen back without deleting it: it may be
+    // the sender of the signal that brought us here.
+    Widgets::retire(m_scroll->takeWidget());
     m_screen = next;
+    m_scroll->setWidget(m_screen);
     m_screen->show();
 }
 

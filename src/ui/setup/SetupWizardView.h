@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QHBoxLayout;
+class QScrollArea;
 class SetupBannerView;
 class SetupStepIndicator;
 
@@ -32,6 +33,7 @@ private:
     SetupBannerView *m_banner;
     SetupStepIndicator *m_indicator;
     QHBoxLayout *m_body;
+    QScrollArea *m_scroll;
     QWidget *m_screen = nullptr;
     SetupStep m_shownStep = SetupStep::welcome;
 };

@@ -27,8 +27,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -560,6 +562,40 @@ private slots:
         QVERIFY(stateFile(m_dir->path()).value("setupComplete").toBool());
         QVERIFY(m_health->isHeartbeatRunning());
         QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 1, 20000);
+    }
+
+    // At the smallest window every screen fits, and no wrapping text is cut
+    // down to its first line.
+    void screensFitTheMinimumSize_data() {
+        QTest::addColumn<SetupStep>("step");
+        for (SetupStep step : allSetupSteps())
+            QTest::newRow(qPrintable(toText(step))) << step;
+    }
+    void screensFitTheMinimumSize() {
+        QFETCH(SetupStep, step);
+        signIn();
+        m_state->setIsSetupMode(true);
+        m_state->setGitHubOrgs({GitHubOrg{1, kOrg, true}, GitHubOrg{2, "other", false}});
+        m_state->setSelectedOrg(GitHubOrg{1, kOrg, true});
+        m_state->setRepoName("ops");
+        m_state->setCurrentSetupStep(step);
+        auto *wizard = show<SetupWizardView>();
+        wizard->resize(720, 520);
+        QCoreApplication::processEvents();
+        const QSize needed = wizard->layout()->minimumSize();
+        QVERIFY2(needed.width() <= 720 && needed.height() <= 520,
+                 qPrintable(QString("needs %1x%2").arg(needed.width()).arg(needed.height())));
+        // Taller screens scroll; none may be wider than the room it has.
+        auto *scroll = wizard->findChild<QScrollArea *>("setupStepScroll");
+        QVERIFY(scroll);
+        QVERIFY2(wizard->currentScreen()->width() <= scroll->viewport()->width(),
+                 qPrintable(QString::number(wizard->currentScreen()->width())));
+        for (QLabel *label : wizard->findChildren<QLabel *>()) {
+            if (!label->isVisible() || !label->wordWrap())
+                continue;
+            QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                     qPrintable(label->text()));
+        }
     }
 
     // --- Banner ---
