@@ -150,6 +150,9 @@ void MainWindowView::updateBanner() {
 }
 
 void MainWindowView::showSelectedPage() {
-    // setWidget deletes the previous page, and with it its connections.
+    // The old page goes later, not now: a page may one day be the sender of
+    // the signal that changed the selection.
+    if (QWidget *old = m_detail->takeWidget())
+        old->deleteLater();
     m_detail->setWidget(createPage(m_selectedItem));
 }

@@ -9,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLoggingCategory>
 #include <QPainter>
-#include <QPainterPath>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -36,11 +35,6 @@ RoundedBox::RoundedBox(const QColor &fill, qreal radius, QWidget *parent)
     : QFrame(parent)
     , m_fill(fill)
     , m_radius(radius) {}
-
-void RoundedBox::setFill(const QColor &fill) {
-    m_fill = fill;
-    update();
-}
 
 void RoundedBox::paintEvent(QPaintEvent *) {
     QPainter painter(this);

@@ -45,7 +45,6 @@ class RoundedBox : public QFrame {
 
 public:
     RoundedBox(const QColor &fill, qreal radius, QWidget *parent = nullptr);
-    void setFill(const QColor &fill);
     QColor fill() const { return m_fill; }
 
 protected:

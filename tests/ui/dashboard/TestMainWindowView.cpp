@@ -4,6 +4,7 @@
 #include "Style.h"
 
 #include <QListWidget>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
@@ -143,6 +144,24 @@ private slots:
             QVERIFY(audit->findChild<QWidget *>("auditEmptyState"));
             window.setSelectedItem(SidebarItem::status);
         }
+    }
+
+    // A page's own button may switch the page; the page must outlive its click.
+    void aPageMaySwitchAwayFromItself() {
+        DashboardState state;
+        MainWindowView window(state.context());
+        window.resize(800, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.setSelectedItem(SidebarItem::settings);
+        auto *button = window.currentPage()->findChild<QPushButton *>("uninstallButton");
+        QVERIFY(button);
+        connect(button, &QPushButton::clicked, &window,
+                [&window] { window.setSelectedItem(SidebarItem::status); });
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(window.currentPage()->objectName(), QString("statusPage"));
+        QCOMPARE(window.sidebar()->currentRow(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void selectionAlwaysKeepsOneRow() {
