@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Saves what a person sees: the tray icon, the popover and every screen of
-# the setup wizard (and the dashboard it ends on), as PNG files.
+# the setup wizard (and the dashboard it ends on), as PNG files; each
+# dashboard page in a protected and a drifted state goes to OUTPUT_DIR/dashboard.
 #
 #   scripts/screenshots.sh [OUTPUT_DIR]        default: screenshots/
 #
@@ -24,6 +25,8 @@ if [ "${1:-}" != "--inner" ]; then
     fi
     cmake --build "$build" --target keelmark keelmark-github-emulator keelmark-relay
     mkdir -p "$out"
+    # Every dashboard page, protected and drifted; offscreen, no display.
+    scripts/screenshots-dashboard.sh "$out/dashboard" "$build"
     exec scripts/with-test-session.sh scripts/with-display.sh "$0" --inner "$out" "$build"
 fi
 
