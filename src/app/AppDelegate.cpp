@@ -72,12 +72,14 @@ void AppDelegate::applicationDidFinishLaunching() {
 QCoro::Task<> AppDelegate::finishLaunch() {
     const QPointer<AppDelegate> self(this);
     QPointer<GitHubService> gitHub(m_context.gitHub);
+    m_launching = true;
     // Tokens come back whenever they are stored, also mid-wizard: a restart
     // after sign-in must not leave a "connected" screen with no token.
     if (gitHub)
         co_await gitHub->restoreFromKeychain();
     if (!self)
         co_return;
+    m_launching = false;
 
     AppState *state = m_context.appState;
     if (state->setupComplete()) {

@@ -48,6 +48,8 @@ public:
     void openSettingsWindow();
 
     bool trayAvailable() const { return m_trayAvailable; }
+    // The credential restore of the launch sequence is still under way.
+    bool isLaunching() const { return m_launching; }
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
     PopoverWindow *popover() const { return m_popover; }
     SettingsWindow *settingsWindow() const { return m_settingsWindow; }
@@ -74,6 +76,7 @@ private:
     UiContext m_context;
     Options m_options;
     bool m_trayAvailable = false;
+    bool m_launching = false;
     QSystemTrayIcon *m_statusItem = nullptr;
     QMenu *m_trayMenu = nullptr;
     PopoverWindow *m_popover = nullptr;

@@ -9,6 +9,7 @@
 #include "GitHubService.h"
 #include "HealthCheckService.h"
 #include "KeychainService.h"
+#include "LaunchOptions.h"
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
 #include "PersistenceService.h"
@@ -162,6 +163,9 @@ private slots:
     }
 
     void cleanup() {
+        // The services must outlive the work they have in flight.
+        if (m_delegate)
+            QTRY_VERIFY_WITH_TIMEOUT(!m_delegate->isLaunching(), 15000);
         m_delegate.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_health.reset();
@@ -342,6 +346,35 @@ private slots:
         view.findChild<QPushButton *>("popoverQuitButton")->click();
         QVERIFY(opened);
         QVERIFY(quit);
+    }
+
+    // The desktop passes the URL it opens; everything else on the command
+    // line (Qt's own options, stray words) is not a URL to hand over.
+    void launchArguments_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("urls");
+        QTest::newRow("callback") << QStringList{"keelmark", "keelmark://github?code=1&state=2"}
+                                  << QStringList{"keelmark://github?code=1&state=2"};
+        QTest::newRow("nothing") << QStringList{"keelmark"} << QStringList{};
+        QTest::newRow("qt options")
+            << QStringList{"keelmark", "-platform", "offscreen"} << QStringList{};
+        QTest::newRow("relative path") << QStringList{"keelmark", "some/file"} << QStringList{};
+    }
+    void launchArguments() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, urls);
+        QCOMPARE(LaunchOptions::parse(arguments).urls, urls);
+    }
+
+    void testOptionsOnlyInTestBuilds() {
+        const LaunchOptions options = LaunchOptions::parse(
+            {"keelmark", "--test-root", "/tmp/x", "--test-no-tray", "keelmark://github?code=1"});
+        QCOMPARE(options.urls, QStringList{"keelmark://github?code=1"});
+        QCOMPARE(options.testHooks.has_value(), LaunchOptions::testHooksCompiled());
+        if (options.testHooks) {
+            QCOMPARE(options.testHooks->root, QString("/tmp/x"));
+            QVERIFY(options.testHooks->noTray);
+        }
     }
 
     void urlRouting_data() {

@@ -83,8 +83,12 @@ PlatformIntegration::Role SingleInstanceIntegration::claimInstance(const QString
             return Role::primary;
         if (m_lock->error() == QLockFile::PermissionError ||
             m_lock->error() == QLockFile::UnknownError) {
-            m_lastError = QStringLiteral("cannot create the instance lock %1").arg(lockPath());
-            return Role::failed;
+            // Better a second instance than no application at all: the
+            // user still gets a window and a tray icon.
+            qCWarning(lcInstance) << "cannot create the instance lock" << lockPath()
+                                  << "; running without single-instance hand-over";
+            m_lock.reset();
+            return Role::primary;
         }
         if (forward(urls))
             return Role::forwarded;
