@@ -3,7 +3,7 @@
 # the setup wizard (and the dashboard it ends on), as PNG files; each
 # dashboard page in a protected and a drifted state goes to OUTPUT_DIR/dashboard.
 #
-#   scripts/screenshots.sh [OUTPUT_DIR]        default: screenshots/
+#   scripts/screenshots.sh [OUTPUT_DIR]        default: out/screenshots/shell/
 #
 # It runs the real `keelmark` of a test build (KEELMARK_TEST_HOOKS) against
 # the GitHub emulator and the OAuth relay on loopback, on a private X display
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 if [ "${1:-}" != "--inner" ]; then
-    out=$(realpath -m "${1:-screenshots}")
+    out=$(realpath -m "${1:-out/screenshots/shell}")
     build=$(realpath -m "${KEELMARK_BUILD_DIR:-build}")
     scripts/install-deps.sh
     if [ ! -f "$build/CMakeCache.txt" ] || ! grep -q '^KEELMARK_TEST_HOOKS:BOOL=ON' "$build/CMakeCache.txt"; then
@@ -174,6 +174,18 @@ case "$url" in keelmark://*) ;; *) fail "the sign-in never reached keelmark:// (
 
 wait_visible orgRow_harbor-labs
 shot wizard-3-organisations
+
+# tiny-studio's plan refuses protection on private repositories: the run
+# stops at the third step with GitHub's explanation.
+click orgRow_tiny-studio
+wait_visible gitHubContinueButton
+click gitHubContinueButton
+wait_visible repoContinueButton
+click repoContinueButton
+wait_visible protectionRetryButton
+shot wizard-5-protections-failed
+click stepRow_connectGitHub
+wait_visible orgRow_harbor-labs
 click orgRow_harbor-labs
 wait_visible gitHubContinueButton
 shot wizard-3-organisation-selected
@@ -181,8 +193,6 @@ click gitHubContinueButton
 wait_visible repoSetupStep
 shot wizard-4-repository
 click repoContinueButton
-wait_visible protectionProgressStep
-shot wizard-5-protections-running
 wait_visible protectionContinueButton
 shot wizard-5-protections-done
 click protectionContinueButton
