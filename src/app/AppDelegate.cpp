@@ -10,12 +10,15 @@
 #include "SettingsWindow.h"
 #include "SettingsWindowRoot.h"
 #include "Style.h"
+#include "Widgets.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLoggingCategory>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -30,6 +33,34 @@ constexpr int windowHeight = 600;
 
 QString yesNo(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// Without a tray there is no popover, so the window itself has to say why
+// and offer the way out the popover would.
+QWidget *trayUnavailableNotice(QWidget *parent) {
+    auto *notice = new QWidget(parent);
+    notice->setObjectName(QStringLiteral("trayUnavailableNotice"));
+    notice->setAutoFillBackground(true);
+    QPalette palette = notice->palette();
+    palette.setColor(QPalette::Window, Style::color(Style::Color::gray, 0.18));
+    notice->setPalette(palette);
+    auto *row = new QHBoxLayout(notice);
+    row->setContentsMargins(16, 6, 16, 6);
+    auto *text = Widgets::wrappedText(
+        QStringLiteral("The tray icon is unavailable on this desktop. KeelMark keeps running when "
+                       "you close this window; start it again to bring the window back."),
+        Style::TextStyle::caption, Style::Color::secondaryLabel, 560, Qt::AlignLeft, notice);
+    text->setObjectName(QStringLiteral("trayUnavailableText"));
+    row->addWidget(text);
+    row->addStretch(1);
+    auto *quit = new QPushButton(QStringLiteral("Quit KeelMark"), notice);
+    quit->setObjectName(QStringLiteral("trayUnavailableQuitButton"));
+    quit->setFont(Style::font(Style::TextStyle::caption));
+    Style::styleButton(quit, Style::ButtonStyle::bordered, Style::ControlSize::small);
+    quit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    QObject::connect(quit, &QPushButton::clicked, [] { QCoreApplication::exit(0); });
+    row->addWidget(quit, 0, Qt::AlignVCenter);
+    return notice;
 }
 
 } // namespace
@@ -108,7 +139,8 @@ void AppDelegate::setupStatusItem() {
     if (!m_trayAvailable) {
         qCInfo(lcApp) << "no system tray on this desktop; the window stays the way in";
         m_options.windowTitle = QStringLiteral("KeelMark — tray icon unavailable");
-        return;
+        // The icon is still made: a tray that starts later (an extension
+        // switched on) docks it.
     }
     QIcon icon = Icons::menuBarIcon();
     if (icon.isNull())
@@ -181,6 +213,9 @@ void AppDelegate::openSettingsWindow() {
         m_settingsWindow->setWindowIcon(QIcon(Icons::appIcon(256)));
         auto *layout = new QVBoxLayout(m_settingsWindow);
         layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        if (!m_trayAvailable)
+            layout->addWidget(trayUnavailableNotice(m_settingsWindow));
         m_root = new SettingsWindowRoot(m_context, m_settingsWindow);
         layout->addWidget(m_root);
         m_settingsWindow->resize(windowWidth, windowHeight);

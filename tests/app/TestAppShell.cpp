@@ -256,10 +256,11 @@ private slots:
         AppDelegate *delegate = makeDelegate(false);
         QSignalSpy checked(m_health.get(), &HealthCheckService::healthCheckFinished);
         delegate->applicationDidFinishLaunching();
-        QVERIFY(!delegate->statusItem());
         QVERIFY(delegate->settingsWindow());
         QVERIFY(delegate->settingsWindow()->isVisible());
         QVERIFY(delegate->settingsWindow()->windowTitle().contains("tray icon unavailable"));
+        // No popover to quit from: the window offers it.
+        QVERIFY(visibleChild<QPushButton>(delegate->settingsWindow(), "trayUnavailableQuitButton"));
         QVERIFY(visibleChild<MainWindowView>(delegate->settingsWindow(), QString()));
         QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 1, 15000);
     }
