@@ -77,8 +77,9 @@ grep -q '^api=' "$logs/emulator.out" || { cat "$logs/emulator.log" >&2; exit 1; 
 echo "== start-up to tray icon and peak memory ($runs runs each)"
 floor_json=$("$measurer" start --runs "$runs" -- "$floor")
 app_json=$("$measurer" start --runs "$runs" -- "$app")
-floor_ms=$(field medianStartMs "$floor_json")
-app_ms=$(field medianStartMs "$app_json")
+round() { awk -v x="$1" 'BEGIN { printf "%.1f", x }'; }
+floor_ms=$(round "$(field medianStartMs "$floor_json")")
+app_ms=$(round "$(field medianStartMs "$app_json")")
 floor_kib=$(field medianPeakRssKiB "$floor_json")
 app_kib=$(field medianPeakRssKiB "$app_json")
 start_ratio=$(ratio "$app_ms" "$floor_ms")
@@ -86,7 +87,7 @@ memory_ratio=$(ratio "$app_kib" "$floor_kib")
 
 echo "== idle CPU over two heartbeats ($idle_seconds s)"
 idle_json=$("$measurer" idle --seconds "$idle_seconds" -- "$app")
-idle_cpu=$(field cpuMs "$idle_json")
+idle_cpu=$(round "$(field cpuMs "$idle_json")")
 idle_percent=$(awk -v c="$idle_cpu" -v s="$idle_seconds" 'BEGIN { printf "%.3f", c / (s * 10) }')
 
 kill "$emulator_pid" 2>/dev/null && wait "$emulator_pid" 2>/dev/null || true
@@ -127,7 +128,7 @@ table=$(cat <<EOF
 |---|---|---|---|
 | Start-up to tray icon (median of $runs) | $app_ms ms; floor $floor_ms ms; **${start_ratio}×** | ≤ 1.5 × floor | $(within "$start_ratio" 1.5) |
 | Peak resident memory | $(mib "$app_kib"); floor $(mib "$floor_kib"); **${memory_ratio}×** | ≤ 1.5 × floor | $(within "$memory_ratio" 1.5) |
-| Idle CPU over two heartbeats ($idle_seconds s) | $idle_cpu ms CPU ($idle_percent % of one core) | small | |
+| Idle CPU over two heartbeats ($idle_seconds s) | $idle_cpu ms CPU ($idle_percent % of one core) | — | |
 | Health check ($latency_line) | ${health_line%%(*} | ≤ 1.2 L | $(grep -q 'ok$' <<<"$health_line" && echo ok || echo missed) |
 | Protection run | ${run_line%%(*} | $(sed -n 's/.*(\(.*\)).*/\1/p' <<<"$run_line") | $(grep -q 'ok$' <<<"$run_line" && echo ok || echo missed) |
 | Resident memory over $soak_checks health checks | $(mib "$soak_base") after $soak_base_checks → $(mib "$soak_final"); growth $soak_growth KiB | no growth | $soak_verdict |

@@ -29,7 +29,6 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -102,18 +101,17 @@ public:
 
 private:
     bool search(xcb_window_t parent, qint64 pid, int depth) {
-        auto *tree =
-            xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, parent), nullptr);
+        const std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+            xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, parent), nullptr),
+            &std::free);
         if (!tree)
             return false;
-        const int count = xcb_query_tree_children_length(tree);
-        const xcb_window_t *children = xcb_query_tree_children(tree);
-        std::vector<xcb_window_t> windows(children, children + count);
-        std::free(tree);
-        for (xcb_window_t window : windows) {
-            if (depth > 0 && windowPid(window) == pid && isViewable(window))
+        const int count = xcb_query_tree_children_length(tree.get());
+        const xcb_window_t *children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < count; ++i) {
+            if (depth > 0 && windowPid(children[i]) == pid && isViewable(children[i]))
                 return true;
-            if (depth < 4 && search(window, pid, depth + 1))
+            if (depth < 4 && search(children[i], pid, depth + 1))
                 return true;
         }
         return false;

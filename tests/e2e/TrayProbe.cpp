@@ -3,7 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <vector>
+#include <memory>
 
 TrayProbe::TrayProbe() {
     m_connection = xcb_connect(nullptr, nullptr);
@@ -33,17 +33,18 @@ std::optional<QRect> TrayProbe::dockedIcon(qint64 pid) {
 }
 
 std::optional<QRect> TrayProbe::search(quint32 parent, qint64 pid, int depth) {
-    auto *tree = xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, parent), nullptr);
+    const std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+        xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, parent), nullptr),
+        &std::free);
     if (!tree)
         return std::nullopt;
-    const xcb_window_t *children = xcb_query_tree_children(tree);
-    std::vector<xcb_window_t> windows(children, children + xcb_query_tree_children_length(tree));
-    std::free(tree);
-    for (xcb_window_t window : windows) {
-        if (depth > 0 && windowPid(window) == pid && isViewable(window))
-            return screenGeometry(window);
+    const int count = xcb_query_tree_children_length(tree.get());
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < count; ++i) {
+        if (depth > 0 && windowPid(children[i]) == pid && isViewable(children[i]))
+            return screenGeometry(children[i]);
         if (depth < 4) {
-            if (auto found = search(window, pid, depth + 1))
+            if (auto found = search(children[i], pid, depth + 1))
                 return found;
         }
     }
