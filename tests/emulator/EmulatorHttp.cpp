@@ -2,92 +2,83 @@
 
 #include <QEventLoop>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QTimer>
 
 QByteArray HttpResult::header(const QByteArray &name) const {
-    for (const auto &h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return h.second;
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
     }
     return {};
 }
 
-QUrl EmulatorHttp::url(const QString &pathAndQuery) const {
-    return QUrl(m_base.toString() + pathAndQuery);
-}
-
-static QByteArray compact(const QJsonObject &o) {
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
-}
-
-HttpResult EmulatorHttp::post(const QString &path, const QJsonObject &body) const {
-    return send("POST", path, compact(body), {{"Content-Type", "application/json"}});
-}
-
-HttpResult EmulatorHttp::patch(const QString &path, const QJsonObject &body) const {
-    return send("PATCH", path, compact(body), {{"Content-Type", "application/json"}});
-}
-
-HttpResult EmulatorHttp::put(const QString &path, const QJsonObject &body) const {
-    return send("PUT", path, compact(body), {{"Content-Type", "application/json"}});
-}
-
-HttpResult EmulatorHttp::send(const QByteArray &method, const QString &path, const QByteArray &body,
-                              const QList<QPair<QByteArray, QByteArray>> &headers) const {
-    return sendTo(method, url(path), body, headers);
-}
-
-HttpResult EmulatorHttp::sendTo(const QByteArray &method, const QUrl &target,
-                                const QByteArray &body,
-                                const QList<QPair<QByteArray, QByteArray>> &headers) const {
+QNetworkReply *EmulatorHttp::start(const QByteArray &method, const QUrl &target,
+                                   const QByteArray &body, const Headers &headers) const {
     QNetworkRequest request(target);
     request.setTransferTimeout(20000);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     if (!m_token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
-    for (const auto &h : headers)
-        request.setRawHeader(h.first, h.second);
-    QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    guard.start(30000);
-    if (!reply->isFinished())
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+    return m_network.sendCustomRequest(request, method, body);
+}
+
+HttpResult EmulatorHttp::wait(QNetworkReply *reply) {
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
         loop.exec();
+    }
     HttpResult result;
-    result.timedOut = !reply->isFinished();
-    if (result.timedOut)
+    if (!reply->isFinished()) {
         reply->abort();
+        result.error = QNetworkReply::TimeoutError;
+    }
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.error = reply->error();
-    for (const auto &h : reply->rawHeaderPairs())
-        result.headers.append(h);
+    if (result.error == QNetworkReply::NoError)
+        result.error = reply->error();
+    result.headers = reply->rawHeaderPairs();
     if (reply->isOpen())
         result.body = reply->readAll();
     reply->deleteLater();
     return result;
 }
 
-QString runGit(const QString &workDir, const QStringList &args, const QByteArray &input,
-               const QStringList &env) {
-    QProcess git;
-    git.setWorkingDirectory(workDir);
-    if (!env.isEmpty()) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        for (const auto &kv : env)
-            e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
-        git.setProcessEnvironment(e);
-    }
-    git.start(QStringLiteral("git"), args);
-    if (!git.waitForStarted(10000))
+QJsonObject protectionRules() {
+    return {{"required_status_checks", QJsonValue::Null},
+            {"enforce_admins", true},
+            {"required_pull_request_reviews", QJsonObject{{"required_approving_review_count", 1},
+                                                          {"require_code_owner_reviews", true},
+                                                          {"dismiss_stale_reviews", true}}},
+            {"restrictions", QJsonValue::Null},
+            {"required_linear_history", true},
+            {"allow_force_pushes", false},
+            {"allow_deletions", false}};
+}
+
+QJsonObject blobEntry(const QString &path, const QString &content) {
+    return {{"path", path}, {"mode", "100644"}, {"type", "blob"}, {"content", content}};
+}
+
+QString commitOnMain(const EmulatorHttp &http, const QString &repoPath, const QJsonArray &entries,
+                     bool withBase) {
+    const QString head =
+        http.get(repoPath + "/git/ref/heads/main").object()["object"].toObject()["sha"].toString();
+    QJsonObject treeBody{{"tree", entries}};
+    if (withBase)
+        treeBody["base_tree"] =
+            http.get(repoPath + "/git/commits/" + head).object()["tree"].toObject()["sha"];
+    const HttpResult tree = http.post(repoPath + "/git/trees", treeBody);
+    const HttpResult commit = http.post(repoPath + "/git/commits", {{"message", "Write files"},
+                                                                    {"tree", tree.object()["sha"]},
+                                                                    {"parents", QJsonArray{head}}});
+    const QString sha = commit.object()["sha"].toString();
+    if (tree.status != 201 || commit.status != 201 ||
+        http.patch(repoPath + "/git/refs/heads/main", {{"sha", sha}, {"force", false}}).status !=
+            200)
         return {};
-    git.write(input);
-    git.closeWriteChannel();
-    if (!git.waitForFinished(30000) || git.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(git.readAllStandardOutput()).trimmed();
+    return sha;
 }
