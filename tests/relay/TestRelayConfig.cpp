@@ -3,47 +3,57 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// The executable reads its settings from the environment; these build a
-// QProcessEnvironment by hand, so the test process's own environment plays
-// no part.
+namespace {
+
+// The two required settings plus `extra`; an empty value removes a setting.
+// Built by hand, so the test process's own environment plays no part.
+QProcessEnvironment env(const QList<QPair<QString, QString>> &extra = {}) {
+    QProcessEnvironment environment;
+    environment.insert(RelayEnv::clientId, "Iv1.abc");
+    environment.insert(RelayEnv::clientSecret, "top-secret");
+    for (const auto &[name, value] : extra) {
+        if (value.isEmpty())
+            environment.remove(name);
+        else
+            environment.insert(name, value);
+    }
+    return environment;
+}
+
+} // namespace
+
 class TestRelayConfig : public QObject {
     Q_OBJECT
 
-private:
-    static QProcessEnvironment env(const QList<QPair<QString, QString>> &values) {
-        QProcessEnvironment environment;
-        for (const auto &[name, value] : values)
-            environment.insert(name, value);
-        return environment;
+    QTemporaryDir m_dir;
+
+    QString fileWith(const QByteArray &content) const {
+        QFile file(m_dir.filePath(QString::number(qHash(content))));
+        return file.open(QIODevice::WriteOnly) && file.write(content) >= 0 ? file.fileName()
+                                                                           : QString();
     }
 
 private slots:
-    void defaultsWithTheTwoRequiredSettings() {
+    void readsEverySetting() {
         QString error;
-        const auto config = relayConfigFromEnvironment(
-            env({{RelayEnv::clientId, "Iv1.abc"}, {RelayEnv::clientSecret, "s3cret"}}), &error);
+        auto config = relayConfigFromEnvironment(env(), &error);
         QVERIFY2(config, qPrintable(error));
-        QCOMPARE(config->clientId, QStringLiteral("Iv1.abc"));
-        QCOMPARE(config->clientSecret, QStringLiteral("s3cret"));
         QCOMPARE(config->listenAddress, QHostAddress(QHostAddress::LocalHost));
         QCOMPARE(config->port, quint16(8080));
         QCOMPARE(config->gitHubWebUrl, QUrl("https://github.com"));
-        QCOMPARE(config->appScheme, QStringLiteral("keelmark"));
-        QCOMPARE(config->upstreamTimeout, std::chrono::milliseconds(10000));
-    }
 
-    void everySettingIsRead() {
-        QString error;
-        const auto config =
-            relayConfigFromEnvironment(env({{RelayEnv::clientId, "Iv1.abc"},
-                                            {RelayEnv::clientSecret, "s3cret"},
-                                            {RelayEnv::listenAddress, "::1"},
-                                            {RelayEnv::port, "9443"},
-                                            {RelayEnv::gitHubUrl, "http://127.0.0.1:4000"},
-                                            {RelayEnv::appScheme, "keelmark-dev"},
-                                            {RelayEnv::upstreamTimeoutMs, "2500"}}),
-                                       &error);
+        config = relayConfigFromEnvironment(
+            env({{RelayEnv::listenAddress, "::1"},
+                 {RelayEnv::port, "9443"},
+                 {RelayEnv::gitHubUrl, "http://127.0.0.1:4000"},
+                 {RelayEnv::appScheme, "keelmark-dev"},
+                 {RelayEnv::upstreamTimeoutMs, "2500"},
+                 {RelayEnv::clientSecret, ""},
+                 {RelayEnv::clientSecretFile, fileWith("from-a-file\n")}}),
+            &error);
         QVERIFY2(config, qPrintable(error));
+        QCOMPARE(config->clientId, QStringLiteral("Iv1.abc"));
+        QCOMPARE(config->clientSecret, QStringLiteral("from-a-file"));
         QCOMPARE(config->listenAddress, QHostAddress(QHostAddress::LocalHostIPv6));
         QCOMPARE(config->port, quint16(9443));
         QCOMPARE(config->gitHubWebUrl, QUrl("http://127.0.0.1:4000"));
@@ -51,84 +61,36 @@ private slots:
         QCOMPARE(config->upstreamTimeout, std::chrono::milliseconds(2500));
     }
 
-    void secretFromFileDropsTheTrailingNewline() {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QFile file(dir.filePath("secret"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("from-a-file\n");
-        file.close();
-
-        QString error;
-        const auto config = relayConfigFromEnvironment(
-            env({{RelayEnv::clientId, "Iv1.abc"}, {RelayEnv::clientSecretFile, file.fileName()}}),
-            &error);
-        QVERIFY2(config, qPrintable(error));
-        QCOMPARE(config->clientSecret, QStringLiteral("from-a-file"));
-    }
-
     void refusesToStart_data() {
-        QTest::addColumn<QProcessEnvironment>("environment");
-        QTest::addColumn<QString>("named"); // the variable the message must name
-
-        QTest::newRow("no client id")
-            << env({{RelayEnv::clientSecret, "top-secret"}}) << QString(RelayEnv::clientId);
-        QTest::newRow("blank client id")
-            << env({{RelayEnv::clientId, "  "}, {RelayEnv::clientSecret, "top-secret"}})
-            << QString(RelayEnv::clientId);
-        QTest::newRow("no secret")
-            << env({{RelayEnv::clientId, "Iv1.abc"}}) << QString(RelayEnv::clientSecret);
-        QTest::newRow("secret file missing")
-            << env({{RelayEnv::clientId, "Iv1.abc"},
-                    {RelayEnv::clientSecretFile, "/nonexistent/keelmark/secret"}})
-            << QString(RelayEnv::clientSecretFile);
-        QTest::newRow("both secret and file")
-            << env({{RelayEnv::clientId, "Iv1.abc"},
-                    {RelayEnv::clientSecret, "top-secret"},
-                    {RelayEnv::clientSecretFile, "/etc/hostname"}})
-            << QString(RelayEnv::clientSecretFile);
-        QTest::newRow("port not a number") << env({{RelayEnv::clientId, "a"},
-                                                   {RelayEnv::clientSecret, "top-secret"},
-                                                   {RelayEnv::port, "80a"}})
-                                           << QString(RelayEnv::port);
-        QTest::newRow("port out of range") << env({{RelayEnv::clientId, "a"},
-                                                   {RelayEnv::clientSecret, "top-secret"},
-                                                   {RelayEnv::port, "70000"}})
-                                           << QString(RelayEnv::port);
-        QTest::newRow("address not an address") << env({{RelayEnv::clientId, "a"},
-                                                        {RelayEnv::clientSecret, "top-secret"},
-                                                        {RelayEnv::listenAddress, "relay.example"}})
-                                                << QString(RelayEnv::listenAddress);
-        QTest::newRow("github url without host") << env({{RelayEnv::clientId, "a"},
-                                                         {RelayEnv::clientSecret, "top-secret"},
-                                                         {RelayEnv::gitHubUrl, "github.com"}})
-                                                 << QString(RelayEnv::gitHubUrl);
-        QTest::newRow("scheme with a colon") << env({{RelayEnv::clientId, "a"},
-                                                     {RelayEnv::clientSecret, "top-secret"},
-                                                     {RelayEnv::appScheme, "keelmark:"}})
-                                             << QString(RelayEnv::appScheme);
-        QTest::newRow("timeout zero") << env({{RelayEnv::clientId, "a"},
-                                              {RelayEnv::clientSecret, "top-secret"},
-                                              {RelayEnv::upstreamTimeoutMs, "0"}})
-                                      << QString(RelayEnv::upstreamTimeoutMs);
-        // "EMPTY" is replaced by a real empty file in the test function.
-        QTest::newRow("secret file empty")
-            << env({{RelayEnv::clientId, "a"}, {RelayEnv::clientSecretFile, "EMPTY"}})
-            << QString(RelayEnv::clientSecretFile);
+        QTest::addColumn<QString>("name"); // the variable the message must name
+        QTest::addColumn<QString>("value");
+        QTest::newRow("no client id") << RelayEnv::clientId << "";
+        QTest::newRow("blank client id") << RelayEnv::clientId << "  ";
+        QTest::newRow("no secret") << RelayEnv::clientSecret << "";
+        QTest::newRow("secret file missing") << RelayEnv::clientSecretFile << "/nonexistent/s";
+        QTest::newRow("secret file empty") << RelayEnv::clientSecretFile << "EMPTY";
+        QTest::newRow("both secret and file") << RelayEnv::clientSecretFile << "BOTH";
+        QTest::newRow("port not a number") << RelayEnv::port << "80a";
+        QTest::newRow("port out of range") << RelayEnv::port << "70000";
+        QTest::newRow("address not an address") << RelayEnv::listenAddress << "relay.example";
+        QTest::newRow("github url without host") << RelayEnv::gitHubUrl << "github.com";
+        QTest::newRow("scheme with a colon") << RelayEnv::appScheme << "keelmark:";
+        QTest::newRow("timeout zero") << RelayEnv::upstreamTimeoutMs << "0";
     }
 
     void refusesToStart() {
-        QFETCH(QProcessEnvironment, environment);
-        QFETCH(QString, named);
-        QTemporaryDir dir;
-        if (environment.value(RelayEnv::clientSecretFile) == QLatin1String("EMPTY")) {
-            QFile empty(dir.filePath("empty"));
-            QVERIFY(empty.open(QIODevice::WriteOnly));
-            environment.insert(RelayEnv::clientSecretFile, empty.fileName());
-        }
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QList<QPair<QString, QString>> settings{{name, value}};
+        if (value == "EMPTY")
+            settings[0].second = fileWith({});
+        if (value == "BOTH") // which one would win?
+            settings[0].second = fileWith("other");
+        else if (name == RelayEnv::clientSecretFile)
+            settings.append(qMakePair(QString(RelayEnv::clientSecret), QString()));
         QString error;
-        QVERIFY(!relayConfigFromEnvironment(environment, &error));
-        QVERIFY2(error.contains(named), qPrintable(error));
+        QVERIFY(!relayConfigFromEnvironment(env(settings), &error));
+        QVERIFY2(error.contains(name), qPrintable(error));
         // The message names the variable but never repeats the secret.
         QVERIFY2(!error.contains(QLatin1String("top-secret")), qPrintable(error));
     }
