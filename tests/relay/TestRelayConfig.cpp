@@ -36,13 +36,8 @@ class TestRelayConfig : public QObject {
 private slots:
     void readsEverySetting() {
         QString error;
-        auto config = relayConfigFromEnvironment(env(), &error);
-        QVERIFY2(config, qPrintable(error));
-        QCOMPARE(config->listenAddress, QHostAddress(QHostAddress::LocalHost));
-        QCOMPARE(config->port, quint16(8080));
-        QCOMPARE(config->gitHubWebUrl, QUrl("https://github.com"));
-
-        config = relayConfigFromEnvironment(
+        QVERIFY2(relayConfigFromEnvironment(env(), &error), qPrintable(error));
+        const auto config = relayConfigFromEnvironment(
             env({{RelayEnv::listenAddress, "::1"},
                  {RelayEnv::port, "9443"},
                  {RelayEnv::gitHubUrl, "http://127.0.0.1:4000"},
