@@ -115,11 +115,6 @@ private slots:
         m_emu->setAutoApprove(true);
         QVERIFY(!queryOf(authorizePage()).queryItemValue("code").isEmpty());
         QCOMPARE(queryOf(authorizePage()).queryItemValue("state"), kState);
-        // Pages the app links to answer.
-        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
-        QCOMPARE(m_web->get("/account/organizations/new").status, 200);
-        QCOMPARE(m_web->get("/northwind/ops/settings/access").status, 200);
-        QCOMPARE(m_web->get("/northwind/nothing/settings/access").status, 404);
     }
 
     void authorizeRequestErrors_data() {

@@ -103,6 +103,8 @@ private slots:
         with("unknown role text is still text", R"(,"setupRole":"admin")", true);
         with("orgId as text", R"(,"orgId":"12")", false);
         with("orgId fraction", R"(,"orgId":1.5)", false);
+        with("orgId too large", R"(,"orgId":1e300)", false);
+        with("orgId at the 64-bit limit", R"(,"orgId":9223372036854775807)", true);
         with("setupRole number", R"(,"setupRole":3)", false);
         with("orgLogin bool", R"(,"orgLogin":true)", false);
         with("invalid UTF-8", ",\"orgLogin\":\"\xff\"", false);

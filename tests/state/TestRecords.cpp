@@ -23,31 +23,6 @@ class TestRecords : public QObject {
     Q_OBJECT
 
 private slots:
-    void integerField_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<qint64>("expected");
-        QTest::newRow("negative") << QByteArray(R"({"n":-7})") << true << qint64(-7);
-        QTest::newRow("beyond double precision")
-            << QByteArray(R"({"n":9007199254740993})") << true << qint64(9007199254740993LL);
-        QTest::newRow("max") << QByteArray(R"({"n":9223372036854775807})") << true
-                             << std::numeric_limits<qint64>::max();
-        QTest::newRow("fraction") << QByteArray(R"({"n":1.5})") << false << qint64(0);
-        QTest::newRow("too large") << QByteArray(R"({"n":1e300})") << false << qint64(0);
-        QTest::newRow("string") << QByteArray(R"({"n":"12"})") << false << qint64(0);
-        QTest::newRow("null") << QByteArray(R"({"n":null})") << false << qint64(0);
-    }
-
-    void integerField() {
-        QFETCH(QByteArray, json);
-        QFETCH(bool, ok);
-        QFETCH(qint64, expected);
-        const auto value = JsonField::integer(QJsonDocument::fromJson(json).object(), "n");
-        QCOMPARE(value.has_value(), ok);
-        if (ok)
-            QCOMPARE(*value, expected);
-    }
-
     void decodeAndEncode_data() {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("json");
