@@ -44,6 +44,8 @@ class GitHubTransportError : public GitHubFailure {
 public:
     explicit GitHubTransportError(QString qtMessage);
     QString description() const override { return m_message; }
+    // Said instead of Qt's "Operation canceled" when the transfer timed out.
+    static QString timedOutText() { return QStringLiteral("GitHub did not answer in time."); }
 
 private:
     QString m_message;

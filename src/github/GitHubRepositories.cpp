@@ -104,7 +104,8 @@ QCoro::Task<> GitHubService::createRepo(QString org, QString name) {
     const QString orgSegment = pathSegment(org);
     pathSegment(name);
     heldToken();
-    if (co_await repoExists(org, name))
+    const bool exists = co_await repoExists(org, name);
+    if (exists)
         co_return;
     const QJsonObject body = createRepoBody(org, name);
     // Read after repoExists: it may have refreshed, which retires the old token.

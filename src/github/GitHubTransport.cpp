@@ -154,6 +154,10 @@ QCoro::Task<GitHubService::Reply> GitHubService::transfer(QByteArray verb, QNetw
     if (!status.isValid() || isTransportFailure(reply->error())) {
         qCDebug(lcGitHub) << verb << request.url().path(QUrl::FullyEncoded)
                           << "failed:" << reply->errorString();
+        // Nothing here aborts a reply, so a cancel is the transfer time-out,
+        // which Qt words as "Operation canceled".
+        if (reply->error() == QNetworkReply::OperationCanceledError)
+            throw GitHubTransportError(GitHubTransportError::timedOutText());
         throw GitHubTransportError(reply->errorString());
     }
     Reply result;
@@ -189,7 +193,8 @@ QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path
         apiUrl(path + (path.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
                QStringLiteral("per_page=100"));
     while (pages.size() < maxPages) {
-        pages.append(co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt));
+        Reply page = co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt);
+        pages.append(std::move(page));
         if (pages.constLast().status != 200)
             break;
         // GitHub's own next address is followed as given, but never to

@@ -47,7 +47,8 @@ namespace KeychainService {
 QCoro::Task<std::optional<QString>> load(QString key, QString service) {
     auto *job = new QKeychain::ReadPasswordJob(service);
     job->setKey(key);
-    if (!co_await runJob(job))
+    const bool finished = co_await runJob(job);
+    if (!finished)
         co_return std::nullopt;
     std::optional<QString> value;
     if (job->error() == QKeychain::NoError)
@@ -64,7 +65,8 @@ QCoro::Task<bool> save(QString key, QString value, QString service) {
     auto *job = new QKeychain::WritePasswordJob(service);
     job->setKey(key);
     job->setTextData(value);
-    if (!co_await runJob(job))
+    const bool finished = co_await runJob(job);
+    if (!finished)
         co_return false;
     const bool ok = job->error() == QKeychain::NoError;
     if (!ok)

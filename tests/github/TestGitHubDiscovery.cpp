@@ -11,17 +11,25 @@ private:
     GitHubEmulator &emulator() { return m_bench->emulator; }
     AppState &appState() { return *m_bench->appState; }
 
-    QStringList orgLogins() {
+    // Signs in with an app user token (installations readable) or without,
+    // and runs discovery; the organisations found as "login[:admin]".
+    QStringList discover(bool installations) {
+        if (!m_bench->signInDirect(installations))
+            return {"sign-in failed"};
+        AsyncTest::waitFor(m_bench->gitHub->fetchOrgs(&appState()));
         QStringList logins;
         for (const GitHubOrg &org : appState().gitHubOrgs())
-            logins << org.login + (org.isAdmin ? QStringLiteral(":admin") : QString());
+            logins << org.login + (org.isAdmin ? ":admin" : "");
         return logins;
     }
 
-    void fetch() { AsyncTest::waitFor(m_bench->gitHub->fetchOrgs(&appState())); }
-
-    // A list that a failed run must leave in place.
-    void setSentinel() { appState().setGitHubOrgs({GitHubOrg{99, QStringLiteral("kept"), false}}); }
+    void addOrgs(const QString &prefix, int count, const QString &role) {
+        for (int i = 0; i < count; ++i) {
+            const QString org = prefix + QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
+            emulator().addOrg(org);
+            emulator().setMembership(org, GitHubTestBench::user, role);
+        }
+    }
 
 private slots:
     void init() {
@@ -29,104 +37,82 @@ private slots:
         QString error;
         QVERIFY2(m_bench->setUp(&error), qPrintable(error));
         appState().setGitHubUsername(GitHubTestBench::user);
+        // A list that a failed run must leave in place.
+        appState().setGitHubOrgs({GitHubOrg{99, "kept", false}});
     }
 
     void cleanup() { m_bench.reset(); }
 
-    void installationsAreListedAsAdministered() {
+    // Installations are administered wherever the app is installed; without
+    // them the memberships decide.
+    void organisationsAndRoles_data() {
+        QTest::addColumn<bool>("installations");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("installations") << true << QStringList{"acme:admin", "beta:admin"};
+        QTest::newRow("memberships") << false << QStringList{"acme:admin", "beta", "gamma:admin"};
+    }
+
+    void organisationsAndRoles() {
+        QFETCH(bool, installations);
+        QFETCH(QStringList, found);
         GitHubEmulator::OrgOptions notInstalled;
         notInstalled.appInstalled = false;
-        emulator().addOrg(QStringLiteral("beta"));
-        emulator().setMembership(QStringLiteral("beta"), GitHubTestBench::user,
-                                 QStringLiteral("member"));
-        emulator().addOrg(QStringLiteral("gamma"), notInstalled);
-        emulator().setMembership(QStringLiteral("gamma"), GitHubTestBench::user,
-                                 QStringLiteral("admin"));
-        QVERIFY(m_bench->signInDirect(true));
-        fetch();
-        QCOMPARE(orgLogins(), (QStringList{"acme:admin", "beta:admin"}));
+        emulator().addOrg("beta");
+        emulator().setMembership("beta", GitHubTestBench::user, "member");
+        emulator().addOrg("gamma", notInstalled);
+        emulator().setMembership("gamma", GitHubTestBench::user, "admin");
+        QCOMPARE(discover(installations), found);
         QVERIFY(appState().gitHubOrgs()[0].id > 0);
-        QCOMPARE(emulator().requests("GET", QStringLiteral("/user/orgs")).size(), 0);
+        QCOMPARE(emulator().requests("GET", "/user/orgs").isEmpty(), installations);
     }
 
-    void everyPageOfInstallationsIsRead() {
-        for (int i = 0; i < 130; ++i) {
-            const QString org = QStringLiteral("org%1").arg(i, 3, 10, QLatin1Char('0'));
-            emulator().addOrg(org);
-            emulator().setMembership(org, GitHubTestBench::user, QStringLiteral("admin"));
-        }
-        QVERIFY(m_bench->signInDirect(true));
-        fetch();
-        QCOMPARE(appState().gitHubOrgs().size(), 131);
-        QVERIFY(orgLogins().contains(QStringLiteral("org129:admin")));
+    void everyPageIsRead_data() {
+        QTest::addColumn<bool>("installations");
+        QTest::newRow("installations") << true;
+        QTest::newRow("organisations") << false;
     }
 
-    void emptyInstallationsGiveAnEmptyList() {
-        emulator().setOrgOptions(GitHubTestBench::org, [] {
-            GitHubEmulator::OrgOptions options;
-            options.appInstalled = false;
-            return options;
-        }());
-        QVERIFY(m_bench->signInDirect(true));
-        setSentinel();
-        fetch();
-        QVERIFY(appState().gitHubOrgs().isEmpty());
-        QCOMPARE(emulator().requests("GET", QStringLiteral("/user/orgs")).size(), 0);
+    void everyPageIsRead() {
+        QFETCH(bool, installations);
+        addOrgs("org", 130, "admin");
+        const QStringList found = discover(installations);
+        QCOMPARE(found.size(), 131);
+        QVERIFY(found.contains("org129:admin"));
     }
 
-    // A token that may not list installations: memberships decide isAdmin.
-    void membershipsDecideWithoutInstallations() {
-        emulator().addOrg(QStringLiteral("beta"));
-        emulator().setMembership(QStringLiteral("beta"), GitHubTestBench::user,
-                                 QStringLiteral("member"));
-        QVERIFY(m_bench->signInDirect(false));
-        fetch();
-        QCOMPARE(orgLogins(), (QStringList{"acme:admin", "beta"}));
-        QCOMPARE(emulator().requests("GET", QStringLiteral("/orgs/beta/memberships/alice")).size(),
-                 1);
-    }
-
-    void everyPageOfOrganisationsIsRead() {
-        for (int i = 0; i < 104; ++i) {
-            const QString org = QStringLiteral("org%1").arg(i, 3, 10, QLatin1Char('0'));
-            emulator().addOrg(org);
-            emulator().setMembership(org, GitHubTestBench::user, QStringLiteral("member"));
-        }
-        QVERIFY(m_bench->signInDirect(false));
-        fetch();
-        QCOMPARE(appState().gitHubOrgs().size(), 105);
-        QVERIFY(orgLogins().contains(QStringLiteral("acme:admin")));
-        QVERIFY(orgLogins().contains(QStringLiteral("org103")));
+    void noInstallationsGiveAnEmptyList() {
+        GitHubEmulator::OrgOptions notInstalled;
+        notInstalled.appInstalled = false;
+        emulator().setOrgOptions(GitHubTestBench::org, notInstalled);
+        QCOMPARE(discover(true), QStringList());
+        QCOMPARE(emulator().requests("GET", "/user/orgs").size(), 0);
     }
 
     void unreadableMembershipIsNotAdmin() {
-        QVERIFY(m_bench->signInDirect(false));
-        emulator().injectFault("GET", QStringLiteral("/orgs/acme/memberships/alice"),
+        emulator().injectFault("GET", "/orgs/acme/memberships/alice",
                                GitHubEmulator::Fault::fixed(200, R"({"role":"Admin"})"));
-        fetch();
-        QCOMPARE(orgLogins(), QStringList{"acme"});
+        QCOMPARE(discover(false), QStringList{"acme"});
     }
 
     void failedRunKeepsThePreviousList_data() {
         QTest::addColumn<QString>("route");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("installations");
         QTest::newRow("installations not JSON")
-            << "/user/installations" << 200 << QByteArray("<html>");
+            << "/user/installations" << 200 << QByteArray("<html>") << true;
         QTest::newRow("orgs refused")
-            << "/user/orgs" << 401 << QByteArray(R"({"message":"Bad credentials"})");
-        QTest::newRow("orgs not JSON") << "/user/orgs" << 200 << QByteArray("[{");
+            << "/user/orgs" << 401 << QByteArray(R"({"message":"Bad credentials"})") << false;
+        QTest::newRow("orgs not JSON") << "/user/orgs" << 200 << QByteArray("[{") << false;
     }
 
     void failedRunKeepsThePreviousList() {
         QFETCH(QString, route);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
-        QVERIFY(m_bench->signInDirect(false));
+        QFETCH(bool, installations);
         emulator().injectFault("GET", route, GitHubEmulator::Fault::fixed(status, body));
-        setSentinel();
-        fetch();
-        QCOMPARE(orgLogins(), QStringList{"kept"});
+        QCOMPARE(discover(installations), QStringList{"kept"});
     }
 };
 

@@ -1,9 +1,7 @@
-#include "GitHubError.h"
+#include "GitHubTestBench.h"
 #include "GovernanceFiles.h"
-#include "GovernanceTestBed.h"
 #include "ProtectionRun.h"
 
-#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -11,9 +9,9 @@ using Status = ProtectionStep::StepStatus;
 
 namespace {
 
-const QString kCommitMessage = QStringLiteral("Initial KeelMark governance configuration");
 const QString kRepoPath = QStringLiteral("/repos/acme/ops");
-const QString kProtectionPath = QStringLiteral("/repos/acme/ops/branches/main/protection");
+const QString kBranchPath = kRepoPath + "/git/refs/heads/main";
+const QString kProtectionPath = kRepoPath + "/branches/main/protection";
 
 QList<Status> statuses(const ProtectionRun &run) {
     QList<Status> result;
@@ -22,151 +20,101 @@ QList<Status> statuses(const ProtectionRun &run) {
     return result;
 }
 
-QJsonObject expectedRules() {
-    return QJsonDocument::fromJson(R"({
-        "required_status_checks": null,
-        "enforce_admins": true,
-        "required_pull_request_reviews": {
-            "required_approving_review_count": 1,
-            "require_code_owner_reviews": true,
-            "dismiss_stale_reviews": true
-        },
-        "restrictions": null,
-        "required_linear_history": true,
-        "allow_force_pushes": false,
-        "allow_deletions": false
-    })")
-        .object();
-}
-
 } // namespace
 
 class TestProtectionRun : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<GovernanceTestBed> m_bed;
+    std::unique_ptr<GitHubTestBench> m_bench;
 
-    // Starts the run and waits for its end.
-    void runToEnd(ProtectionRun &run) {
+    GitHubEmulator &emulator() { return m_bench->emulator; }
+
+    // Starts (or retries) the run and waits for its end.
+    void runToEnd(ProtectionRun &run, bool retry = false) {
         QSignalSpy finished(&run, &ProtectionRun::finished);
-        run.start();
+        retry ? run.retry() : run.start();
         QVERIFY(finished.count() == 1 || finished.wait(30000));
         QVERIFY(!run.isRunning());
     }
 
-    void verifyGovernanceCommitOnMain(const QString &repo, const QString &expectedParent) {
-        GitHubEmulator &emulator = m_bed->emulator;
-        const QString head = emulator.mainHeadSha(GovernanceTestBed::org, repo);
-        QCOMPARE(emulator.commitMessage(GovernanceTestBed::org, repo, head), kCommitMessage);
-        QCOMPARE(emulator.commitParents(GovernanceTestBed::org, repo, head),
-                 QStringList{expectedParent});
-        const QList<FileEntry> files =
-            GovernanceFiles::compose(GovernanceTestBed::owner, GovernanceTestBed::org);
-        for (const FileEntry &file : files) {
-            const auto stored = emulator.fileOnMain(GovernanceTestBed::org, repo, file.path);
-            QVERIFY2(stored.has_value(), qPrintable(file.path));
-            QCOMPARE(*stored, file.content.toUtf8());
-        }
+    // The twelve files byte for byte in one commit on main, on top of
+    // `parent`, and main protected with exactly the fixed rules.
+    void verifyProvisioned(const QString &parent) {
+        const QString head = emulator().mainHeadSha("acme", "ops");
+        QCOMPARE(emulator().commitMessage("acme", "ops", head),
+                 QStringLiteral("Initial KeelMark governance configuration"));
+        QCOMPARE(emulator().commitParents("acme", "ops", head), QStringList{parent});
+        for (const FileEntry &file : GovernanceFiles::compose("alice", "acme"))
+            QCOMPARE(emulator().fileOnMain("acme", "ops", file.path), file.content.toUtf8());
+        QCOMPARE(emulator().protectionOf("acme", "ops"), GitHubTestBench::protectionRules());
     }
 
 private slots:
     void init() {
-        m_bed = std::make_unique<GovernanceTestBed>();
+        m_bench = std::make_unique<GitHubTestBench>();
         QString error;
-        QVERIFY2(m_bed->setUp(&error), qPrintable(error));
+        QVERIFY2(m_bench->setUpSignedIn(&error), qPrintable(error));
     }
 
-    void cleanup() { m_bed.reset(); }
-
-    void stepsStartPendingWithTheirLabels() {
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
-        QStringList labels;
-        for (const ProtectionStep &step : run.steps()) {
-            labels << step.label;
-            QCOMPARE(step.status, Status::pending);
-            QVERIFY(!step.id.isNull());
-        }
-        QCOMPARE(labels, (QStringList{"Creating repository", "Writing governance files",
-                                      "Enabling branch protection", "Verifying setup"}));
-        QVERIFY(!run.allComplete());
-        QVERIFY(!run.hasFailed());
-    }
+    void cleanup() { m_bench.reset(); }
 
     void fullRunOnFreshOrganisation() {
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
         QSignalSpy allComplete(&run, &ProtectionRun::allCompleteChanged);
         runToEnd(run);
-
         QCOMPARE(statuses(run), QList<Status>(4, Status::completed));
-        QVERIFY(run.allComplete());
-        QVERIFY(!run.hasFailed());
+        QVERIFY(run.allComplete() && !run.hasFailed());
         QCOMPARE(allComplete.count(), 1);
-        QVERIFY(m_bed->appState->repoCreated());
+        QVERIFY(m_bench->appState->repoCreated());
 
-        GitHubEmulator &emulator = m_bed->emulator;
-        const auto creations = emulator.requests("POST", QStringLiteral("/orgs/acme/repos"));
+        const auto creations = emulator().requests("POST", "/orgs/acme/repos");
         QCOMPARE(creations.size(), 1);
-        const QJsonObject body = creations.first().json().toObject();
-        QCOMPARE(body.value("name").toString(), QStringLiteral("ops"));
-        QCOMPARE(body.value("private").toBool(), true);
-        QCOMPARE(body.value("auto_init").toBool(), true);
-
+        QCOMPARE(creations[0].json().toObject().value("private"), QJsonValue(true));
+        QCOMPARE(creations[0].json().toObject().value("auto_init"), QJsonValue(true));
         // Exactly one new commit, on top of the repository's initial commit.
-        const QString head = emulator.mainHeadSha(GovernanceTestBed::org, "ops");
-        const QStringList parents = emulator.commitParents(GovernanceTestBed::org, "ops", head);
+        const QString head = emulator().mainHeadSha("acme", "ops");
+        const QStringList parents = emulator().commitParents("acme", "ops", head);
         QCOMPARE(parents.size(), 1);
-        QVERIFY(emulator.commitParents(GovernanceTestBed::org, "ops", parents.first()).isEmpty());
-        verifyGovernanceCommitOnMain(QStringLiteral("ops"), parents.first());
-
-        QCOMPARE(emulator.protectionOf(GovernanceTestBed::org, "ops"), expectedRules());
+        QVERIFY(emulator().commitParents("acme", "ops", parents[0]).isEmpty());
+        verifyProvisioned(parents[0]);
         // A fresh repository has nothing to switch off.
-        QVERIFY(emulator.requests("DELETE", kProtectionPath).isEmpty());
-    }
-
-    void emptyRepoNameMeansOps() {
-        m_bed->appState->setRepoName(QString());
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
-        runToEnd(run);
-        QVERIFY(run.allComplete());
-        QVERIFY(m_bed->emulator.repoExists(GovernanceTestBed::org, "ops"));
-        for (const QString &call : m_bed->apiCalls()) {
-            if (call.contains(QStringLiteral("/repos/")))
-                QVERIFY2(call.contains(kRepoPath), qPrintable(call));
-        }
-    }
-
-    void noSelectedOrganisationDoesNothing() {
-        m_bed->appState->setSelectedOrg(std::nullopt);
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
-        runToEnd(run);
-        QCOMPARE(statuses(run), QList<Status>(4, Status::pending));
-        QVERIFY(!run.allComplete());
-        QVERIFY(!run.hasFailed());
-        QVERIFY(m_bed->apiCalls().isEmpty());
+        QVERIFY(emulator().requests("DELETE", kProtectionPath).isEmpty());
     }
 
     void rerunOnProtectedRepositoryUnprotectsCommitsAndProtects() {
-        GitHubEmulator &emulator = m_bed->emulator;
-        QVERIFY(emulator.createRepoDirect(GovernanceTestBed::org, "ops"));
-        emulator.setProtection(GovernanceTestBed::org, "ops", expectedRules());
-        const QString previousHead = emulator.mainHeadSha(GovernanceTestBed::org, "ops");
-
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
+        QVERIFY(emulator().createRepoDirect("acme", "ops"));
+        emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
+        const QString previousHead = emulator().mainHeadSha("acme", "ops");
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
         runToEnd(run);
-        QCOMPARE(statuses(run), QList<Status>(4, Status::completed));
         QVERIFY(run.allComplete());
 
-        const QStringList calls = m_bed->apiCalls();
-        const qsizetype disabled = calls.indexOf(QStringLiteral("DELETE ") + kProtectionPath);
-        const qsizetype moved = calls.indexOf(QStringLiteral("PATCH ") + kRepoPath +
-                                              QStringLiteral("/git/refs/heads/main"));
-        const qsizetype enabled = calls.indexOf(QStringLiteral("PUT ") + kProtectionPath);
+        const QStringList calls = m_bench->apiCalls();
+        const qsizetype disabled = calls.indexOf("DELETE " + kProtectionPath);
+        const qsizetype moved = calls.indexOf("PATCH " + kBranchPath);
+        const qsizetype enabled = calls.indexOf("PUT " + kProtectionPath);
         QVERIFY2(disabled >= 0 && moved > disabled && enabled > moved,
                  qPrintable(calls.join('\n')));
-        QVERIFY(emulator.requests("POST", QStringLiteral("/orgs/acme/repos")).isEmpty());
-        verifyGovernanceCommitOnMain(QStringLiteral("ops"), previousHead);
-        QCOMPARE(emulator.protectionOf(GovernanceTestBed::org, "ops"), expectedRules());
+        QVERIFY(emulator().requests("POST", "/orgs/acme/repos").isEmpty());
+        verifyProvisioned(previousHead);
+    }
+
+    // An empty repository name means "ops"; no organisation means no run.
+    void unsetNames() {
+        m_bench->appState->setRepoName(QString());
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
+        runToEnd(run);
+        QVERIFY(run.allComplete());
+        QVERIFY(emulator().repoExists("acme", "ops"));
+
+        emulator().clearRequests();
+        m_bench->appState->setSelectedOrg(std::nullopt);
+        ProtectionRun idle(m_bench->appState.get(), m_bench->gitHub.get());
+        runToEnd(idle);
+        QCOMPARE(statuses(idle), QList<Status>(4, Status::pending));
+        QVERIFY(!idle.allComplete() && !idle.hasFailed());
+        QVERIFY(m_bench->apiCalls().isEmpty());
     }
 
     void failureAtEachStep_data() {
@@ -174,24 +122,18 @@ private slots:
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status"); // 0: no answer within the transfer time-out
-        QTest::addColumn<QString>("message");
-
-        const auto described = [](GitHubError::Kind kind) {
-            return GitHubError(kind).description();
-        };
+        QTest::addColumn<int>("kind");   // -1: a transport failure
         QTest::newRow("creation refused") << 0 << QByteArray("POST") << "/orgs/acme/repos" << 500
-                                          << described(GitHubError::fileWriteFailed);
-        QTest::newRow("time-out in step 0")
-            << 0 << QByteArray("GET") << kRepoPath << 0 << QString();
+                                          << int(GitHubError::fileWriteFailed);
+        QTest::newRow("time-out in step 0") << 0 << QByteArray("GET") << kRepoPath << 0 << -1;
         QTest::newRow("tree refused") << 1 << QByteArray("POST") << kRepoPath + "/git/trees" << 500
-                                      << described(GitHubError::fileWriteFailed);
+                                      << int(GitHubError::fileWriteFailed);
         QTest::newRow("branch update refused")
-            << 1 << QByteArray("PATCH") << kRepoPath + "/git/refs/heads/main" << 422
-            << described(GitHubError::fileWriteFailed);
+            << 1 << QByteArray("PATCH") << kBranchPath << 422 << int(GitHubError::fileWriteFailed);
         QTest::newRow("protection refused") << 2 << QByteArray("PUT") << kProtectionPath << 422
-                                            << described(GitHubError::branchProtectionFailed);
-        QTest::newRow("repository gone at the end") << 3 << QByteArray("GET") << kRepoPath << 404
-                                                    << described(GitHubError::repoCreationFailed);
+                                            << int(GitHubError::branchProtectionFailed);
+        QTest::newRow("repository gone at the end")
+            << 3 << QByteArray("GET") << kRepoPath << 404 << int(GitHubError::repoCreationFailed);
     }
 
     void failureAtEachStep() {
@@ -199,126 +141,105 @@ private slots:
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
         QFETCH(int, status);
-        QFETCH(QString, message);
-
-        GitHubEmulator &emulator = m_bed->emulator;
+        QFETCH(int, kind);
         if (status == 0)
-            m_bed->gitHub->setTransferTimeout(std::chrono::milliseconds(200));
+            m_bench->gitHub->setTransferTimeout(std::chrono::milliseconds(200));
         const GitHubEmulator::Fault fault =
             status == 0 ? GitHubEmulator::Fault::latency(20000)
-                        : GitHubEmulator::Fault::fixed(
-                              status, R"({"message":"Injected","documentation_url":"x"})");
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
+                        : GitHubEmulator::Fault::fixed(status, R"({"message":"Injected"})");
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
         if (failingStep == 3) {
             // The same GET answers step 0, so the fault arrives only once
             // step 2 is done.
             connect(&run, &ProtectionRun::stepsChanged, this, [&] {
                 if (run.steps().at(2).status == Status::completed)
-                    emulator.injectFault(method, path, fault);
+                    emulator().injectFault(method, path, fault);
             });
         } else {
-            emulator.injectFault(method, path, fault);
+            emulator().injectFault(method, path, fault);
         }
         runToEnd(run);
         disconnect(&run, &ProtectionRun::stepsChanged, this, nullptr);
 
-        const QList<ProtectionStep> steps = run.steps();
-        for (int i = 0; i < 4; ++i) {
-            const Status expected = i < failingStep    ? Status::completed
-                                    : i == failingStep ? Status::failed
-                                                       : Status::pending;
-            QCOMPARE(steps.at(i).status, expected);
-        }
-        if (message.isEmpty())
-            QVERIFY(!steps.at(failingStep).message.isEmpty()); // Qt's own transport text
-        else
-            QCOMPARE(steps.at(failingStep).message, message);
+        QList<Status> expected(4, Status::pending);
+        for (int i = 0; i <= failingStep; ++i)
+            expected[i] = i < failingStep ? Status::completed : Status::failed;
+        QCOMPARE(statuses(run), expected);
+        const ProtectionStep failed = run.steps().at(failingStep);
+        QCOMPARE(failed.message, kind < 0 ? GitHubTransportError::timedOutText()
+                                          : GitHubError(GitHubError::Kind(kind)).description());
         // GitHub's message is shown only where it tells the admin what to do.
-        QVERIFY(steps.at(failingStep).detail.isEmpty());
-        QVERIFY(run.hasFailed());
-        QVERIFY(!run.allComplete());
-        QVERIFY(!m_bed->appState->repoCreated());
+        QVERIFY(failed.detail.isEmpty());
+        QVERIFY(run.hasFailed() && !run.allComplete());
+        QVERIFY(!m_bench->appState->repoCreated());
         // Nothing after the failed step was attempted.
         if (failingStep < 2)
-            QVERIFY(emulator.requests("PUT", kProtectionPath).isEmpty());
+            QVERIFY(emulator().requests("PUT", kProtectionPath).isEmpty());
 
         // Retry: every row back to pending first, then the whole run again.
-        emulator.clearFaults();
-        m_bed->gitHub->setTransferTimeout(std::chrono::seconds(60));
+        emulator().clearFaults();
+        m_bench->gitHub->setTransferTimeout(std::chrono::seconds(60));
         QList<QList<Status>> seen;
         connect(&run, &ProtectionRun::stepsChanged, this, [&] { seen << statuses(run); });
-        QSignalSpy finished(&run, &ProtectionRun::finished);
-        run.retry();
-        QVERIFY(finished.count() == 1 || finished.wait(30000));
-        QVERIFY(!seen.isEmpty());
-        QCOMPARE(seen.first(), QList<Status>(4, Status::pending));
-        QCOMPARE(seen.at(1).first(), Status::inProgress);
+        runToEnd(run, true);
+        QCOMPARE(seen.value(0), QList<Status>(4, Status::pending));
+        QCOMPARE(seen.value(1).value(0), Status::inProgress);
         QCOMPARE(statuses(run), QList<Status>(4, Status::completed));
         for (const ProtectionStep &step : run.steps())
             QVERIFY(step.message.isEmpty());
-        QVERIFY(!run.hasFailed());
-        QVERIFY(run.allComplete());
-        QVERIFY(m_bed->appState->repoCreated());
-        QCOMPARE(emulator.protectionOf(GovernanceTestBed::org, "ops"), expectedRules());
+        QVERIFY(run.allComplete() && !run.hasFailed());
+        QVERIFY(m_bench->appState->repoCreated());
+        QCOMPARE(emulator().protectionOf("acme", "ops"), GitHubTestBench::protectionRules());
     }
 
     void planWithoutProtectionExplainsWhy() {
         GitHubEmulator::OrgOptions options;
         options.refusesPrivateProtection = true;
-        m_bed->emulator.setOrgOptions(GovernanceTestBed::org, options);
-
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
+        emulator().setOrgOptions("acme", options);
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
         runToEnd(run);
         const ProtectionStep step = run.steps().at(2);
         QCOMPARE(step.status, Status::failed);
         QCOMPARE(step.message, GitHubError(GitHubError::branchProtectionFailed).description());
-        QVERIFY2(step.detail.contains(QStringLiteral("make this repository public")),
-                 qPrintable(step.detail));
-        QVERIFY(run.hasFailed());
-        QVERIFY(!m_bed->appState->repoCreated());
+        QVERIFY2(step.detail.contains("make this repository public"), qPrintable(step.detail));
+        QVERIFY(!m_bench->appState->repoCreated());
 
         // Retry starts clean: the second caption line goes with the failure.
-        m_bed->emulator.setOrgOptions(GovernanceTestBed::org, {});
-        QSignalSpy finished(&run, &ProtectionRun::finished);
-        run.retry();
-        QVERIFY(finished.wait(30000));
+        emulator().setOrgOptions("acme", {});
+        runToEnd(run, true);
         QVERIFY(run.allComplete());
         QVERIFY(run.steps().at(2).detail.isEmpty());
     }
 
     void startIsIgnoredWhileRunningAndAfterSuccess() {
-        ProtectionRun run(m_bed->appState.get(), m_bed->gitHub.get());
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
         QSignalSpy finished(&run, &ProtectionRun::finished);
         run.start();
         QVERIFY(run.isRunning());
         run.start();
         run.retry();
         QVERIFY(finished.wait(30000));
-        QVERIFY(run.allComplete());
         run.start();
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(m_bed->emulator.requests("POST", QStringLiteral("/orgs/acme/repos")).size(), 1);
-        QCOMPARE(m_bed->emulator.requests("PUT", kProtectionPath).size(), 1);
+        QCOMPARE(emulator().requests("POST", "/orgs/acme/repos").size(), 1);
+        QCOMPARE(emulator().requests("PUT", kProtectionPath).size(), 1);
     }
 
     // The progress screen owns the run and may close while a request is in
     // flight; the late answer must not touch the destroyed run.
     void runDestroyedWhileRequestInFlight() {
-        GitHubEmulator &emulator = m_bed->emulator;
-        emulator.injectFault("POST", kRepoPath + "/git/trees", GitHubEmulator::Fault::latency(300));
-        auto *run = new ProtectionRun(m_bed->appState.get(), m_bed->gitHub.get());
+        emulator().injectFault("POST", kRepoPath + "/git/trees",
+                               GitHubEmulator::Fault::latency(300));
+        auto *run = new ProtectionRun(m_bench->appState.get(), m_bench->gitHub.get());
         run->start();
         QTRY_COMPARE_WITH_TIMEOUT(run->steps().at(1).status, Status::inProgress, 30000);
         delete run;
 
         // The file write itself still completes; nothing after it is started.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !emulator.requests("PATCH", kRepoPath + "/git/refs/heads/main").isEmpty() &&
-                emulator.requests("PATCH", kRepoPath + "/git/refs/heads/main").first().status,
-            30000);
-        QVERIFY(AsyncTest::waitFor(m_bed->gitHub->repoExists(GovernanceTestBed::org, "ops")));
-        QVERIFY(emulator.requests("PUT", kProtectionPath).isEmpty());
-        QVERIFY(!m_bed->appState->repoCreated());
+        QTRY_VERIFY_WITH_TIMEOUT(emulator().requests("PATCH", kBranchPath).value(0).status, 30000);
+        QVERIFY(AsyncTest::waitFor(m_bench->gitHub->repoExists("acme", "ops")));
+        QVERIFY(emulator().requests("PUT", kProtectionPath).isEmpty());
+        QVERIFY(!m_bench->appState->repoCreated());
     }
 };
 
