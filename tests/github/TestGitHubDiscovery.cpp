@@ -88,12 +88,6 @@ private slots:
         QCOMPARE(emulator().requests("GET", "/user/orgs").size(), 0);
     }
 
-    void unreadableMembershipIsNotAdmin() {
-        emulator().injectFault("GET", "/orgs/acme/memberships/alice",
-                               GitHubEmulator::Fault::fixed(200, R"({"role":"Admin"})"));
-        QCOMPARE(discover(false), QStringList{"acme"});
-    }
-
     void failedRunKeepsThePreviousList_data() {
         QTest::addColumn<QString>("route");
         QTest::addColumn<int>("status");

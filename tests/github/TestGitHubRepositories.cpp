@@ -8,7 +8,8 @@ namespace {
 const QString kOrg = GitHubTestBench::org;
 const QString kRepo = GitHubTestBench::repo;
 
-const QList<FileEntry> kFiles = {{".github/CODEOWNERS", "* @alice\n"},
+// Long enough for GitHub to wrap its base64 over several lines.
+const QList<FileEntry> kFiles = {{".github/CODEOWNERS", QString(200, u'x') + " @alice\n"},
                                  {"docs/naïve.md", "# Café — ünïcode\n"}};
 
 } // namespace
@@ -40,48 +41,65 @@ private slots:
 
     void cleanup() { m_bench.reset(); }
 
-    void createRepoSendsTheRepositoryDescription() {
-        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo));
-        QVERIFY(emulator().repoExists(kOrg, kRepo));
-        const auto posts = emulator().requests("POST", "/orgs/acme/repos");
-        QCOMPARE(posts.size(), 1);
-        const QJsonObject expected{{"name", kRepo},
-                                   {"private", true},
-                                   {"auto_init", true},
-                                   {"description", "acme AI operations — governed by KeelMark"}};
-        QCOMPARE(posts[0].json().toObject(), expected);
-        // A second call finds it and sends nothing more.
-        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo));
-        QCOMPARE(writes().size(), 1);
-    }
+    // The first run end to end: sign in, discover, create, commit, protect,
+    // read back; with what was sent to GitHub at each step.
+    void firstRunEndToEnd() {
+        m_bench = std::make_unique<GitHubTestBench>();
+        QString error;
+        QVERIFY2(m_bench->setUp(&error), qPrintable(error));
+        QVERIFY(m_bench->signIn());
+        const AppState &state = *m_bench->appState;
+        QVERIFY(state.gitHubConnected());
+        QCOMPARE(state.gitHubOrgs().size(), 1);
+        QVERIFY(state.gitHubOrgs()[0].isAdmin);
+        gitHub().setApprovedOrg(state.gitHubOrgs()[0].login);
+        emulator().clearRequests();
 
-    void writeFilesMakesOneCommitOnMain() {
-        emulator().createRepoDirect(kOrg, kRepo);
+        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo));
+        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo)); // finds it, sends nothing
         const QString parent = emulator().mainHeadSha(kOrg, kRepo);
+        AsyncTest::waitFor(gitHub().disableBranchProtection(kOrg, kRepo)); // nothing to remove
         AsyncTest::waitFor(gitHub().writeFiles(kOrg, kRepo, kFiles, "Governance"));
+        AsyncTest::waitFor(gitHub().enableBranchProtection(kOrg, kRepo));
 
+        const auto sent = writes();
+        QCOMPARE(sent.size(), 6);
+        QCOMPARE(sent[0].json().toObject(),
+                 (QJsonObject{{"name", kRepo},
+                              {"private", true},
+                              {"auto_init", true},
+                              {"description", "acme AI operations — governed by KeelMark"}}));
+        QCOMPARE(sent[1].method, QByteArray("DELETE"));
+        const QJsonArray tree = sent[2].json().toObject().value("tree").toArray();
+        QCOMPARE(tree.size(), 2);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(tree[i].toObject(), (QJsonObject{{"path", kFiles[i].path},
+                                                      {"mode", "100644"},
+                                                      {"type", "blob"},
+                                                      {"content", kFiles[i].content}}));
+        QCOMPARE(sent[3].json().toObject().value("parents").toArray(), QJsonArray{parent});
+        QCOMPARE(sent[4].method + ' ' + sent[4].rawPath.toLatin1(),
+                 QByteArray("PATCH /repos/acme/ops/git/refs/heads/main"));
+        QCOMPARE(sent[4].json().toObject().value("force"), QJsonValue(false));
+        QCOMPARE(sent[5].method + ' ' + sent[5].rawPath.toLatin1(),
+                 QByteArray("PUT /repos/acme/ops/branches/main/protection"));
+        QCOMPARE(sent[5].json().toObject(), GitHubTestBench::protectionRules());
+
+        // One commit on main; the files read back through the client.
         const QString head = emulator().mainHeadSha(kOrg, kRepo);
         QCOMPARE(emulator().commitParents(kOrg, kRepo, head), QStringList{parent});
         QCOMPARE(emulator().commitMessage(kOrg, kRepo, head), QStringLiteral("Governance"));
+        QVERIFY(AsyncTest::waitFor(gitHub().repoExists(kOrg, kRepo)));
+        QVERIFY(AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
         for (const FileEntry &file : kFiles)
-            QCOMPARE(emulator().fileOnMain(kOrg, kRepo, file.path), file.content.toUtf8());
-        QVERIFY(emulator().filesOnMain(kOrg, kRepo).contains("README.md"));
-
-        const auto sent = writes();
-        QCOMPARE(sent.size(), 3);
-        const QJsonArray tree = sent[0].json().toObject().value("tree").toArray();
-        QCOMPARE(tree.size(), 2);
-        for (int i = 0; i < 2; ++i) {
-            const QJsonObject entry = tree[i].toObject();
-            QCOMPARE(entry, (QJsonObject{{"path", kFiles[i].path},
-                                         {"mode", "100644"},
-                                         {"type", "blob"},
-                                         {"content", kFiles[i].content}}));
-        }
-        QCOMPARE(sent[1].json().toObject().value("parents").toArray(), QJsonArray{parent});
-        QCOMPARE(sent[2].method + ' ' + sent[2].rawPath.toLatin1(),
-                 QByteArray("PATCH /repos/acme/ops/git/refs/heads/main"));
-        QCOMPARE(sent[2].json().toObject().value("force"), QJsonValue(false));
+            QCOMPARE(AsyncTest::waitFor(gitHub().getFileContent(kOrg, kRepo, file.path)),
+                     file.content);
+        const auto team = AsyncTest::waitFor(gitHub().getCollaborators(kOrg, kRepo));
+        QCOMPARE(team.size(), 1);
+        QCOMPARE(team[0].gitHubUsername, GitHubTestBench::user);
+        QCOMPARE(team[0].role, MachineRole::ceo);
+        AsyncTest::waitFor(gitHub().disableBranchProtection(kOrg, kRepo));
+        QVERIFY(!AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
     }
 
     void writeFilesOnAnEmptyRepositoryFailsBeforeWriting() {
@@ -100,22 +118,13 @@ private slots:
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("kind");
-        const int write = GitHubError::fileWriteFailed;
-        const int protection = GitHubError::branchProtectionFailed;
-        QTest::newRow("creation 403")
-            << 0 << QByteArray("POST") << "/orgs/acme/repos" << 403 << write;
+        const QString protection = "/repos/acme/ops/branches/main/protection";
+        QTest::newRow("creation 403") << 0 << QByteArray("POST") << "/orgs/acme/repos" << 403;
         QTest::newRow("branch update 422")
-            << 1 << QByteArray("PATCH") << "/repos/acme/ops/git/refs/heads/main" << 422 << write;
-        QTest::newRow("enable 403")
-            << 2 << QByteArray("PUT") << "/repos/acme/ops/branches/main/protection" << 403
-            << protection;
-        QTest::newRow("enable 404")
-            << 2 << QByteArray("PUT") << "/repos/acme/ops/branches/main/protection" << 404
-            << protection;
-        QTest::newRow("disable 403")
-            << 3 << QByteArray("DELETE") << "/repos/acme/ops/branches/main/protection" << 403
-            << protection;
+            << 1 << QByteArray("PATCH") << "/repos/acme/ops/git/refs/heads/main" << 422;
+        QTest::newRow("enable 403") << 2 << QByteArray("PUT") << protection << 403;
+        QTest::newRow("enable 404") << 2 << QByteArray("PUT") << protection << 404;
+        QTest::newRow("disable 403") << 3 << QByteArray("DELETE") << protection << 403;
     }
 
     void refusalsAreFailures() {
@@ -123,35 +132,17 @@ private slots:
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
         QFETCH(int, status);
-        QFETCH(int, kind);
         if (operation > 0)
             emulator().createRepoDirect(kOrg, kRepo);
         const QString head = emulator().mainHeadSha(kOrg, kRepo);
         emulator().injectFault(
             method, path, GitHubEmulator::Fault::fixed(status, R"({"message":"Refused here"})"));
-        const std::optional<GitHubError> error = GitHubTestBench::errorOf([&]() -> QCoro::Task<> {
-            switch (operation) {
-            case 0:
-                return gitHub().createRepo(kOrg, kRepo);
-            case 1:
-                return gitHub().writeFiles(kOrg, kRepo, kFiles, "x");
-            case 2:
-                return gitHub().enableBranchProtection(kOrg, kRepo);
-            }
-            return gitHub().disableBranchProtection(kOrg, kRepo);
-        }());
+        const auto error = m_bench->write(GitHubTestBench::Write(operation), kOrg, kRepo);
         QVERIFY2(error, "a refusal was reported as success");
-        QCOMPARE(int(error->kind()), kind);
+        QCOMPARE(error->kind(), operation < 2 ? GitHubError::fileWriteFailed
+                                              : GitHubError::branchProtectionFailed);
         QVERIFY2(error->detail().contains("Refused here"), qPrintable(error->detail()));
         QCOMPARE(emulator().mainHeadSha(kOrg, kRepo), head);
-    }
-
-    void getFileContentReadsWrappedBase64() {
-        emulator().createRepoDirect(kOrg, kRepo);
-        const QString text = QString(200, QLatin1Char('x')) + "\n* @alice — ok\n";
-        emulator().writeFileDirect(kOrg, kRepo, ".github/CODEOWNERS", text.toUtf8());
-        QCOMPARE(AsyncTest::waitFor(gitHub().getFileContent(kOrg, kRepo, ".github/CODEOWNERS")),
-                 text);
     }
 
     void getFileContentRefusesUndecodableContent_data() {
@@ -189,52 +180,6 @@ private slots:
                                                    {"carol", MachineRole::staff},
                                                    {"dave", MachineRole::freelancer}};
         QCOMPARE(roles, expected);
-    }
-
-    void protectionRoundTrip() {
-        emulator().createRepoDirect(kOrg, kRepo);
-        QVERIFY(!AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
-        AsyncTest::waitFor(gitHub().enableBranchProtection(kOrg, kRepo));
-        QCOMPARE(emulator()
-                     .requests("PUT", "/repos/acme/ops/branches/main/protection")
-                     .value(0)
-                     .json()
-                     .toObject(),
-                 GitHubTestBench::protectionRules());
-        QVERIFY(AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
-        AsyncTest::waitFor(gitHub().disableBranchProtection(kOrg, kRepo));
-        QVERIFY(!AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
-        // Nothing left to remove is not a failure.
-        AsyncTest::waitFor(gitHub().disableBranchProtection(kOrg, kRepo));
-    }
-
-    // What the first run does, end to end: sign in, discover, create, commit,
-    // protect, read back.
-    void firstRunEndToEnd() {
-        m_bench = std::make_unique<GitHubTestBench>();
-        QString error;
-        QVERIFY2(m_bench->setUp(&error), qPrintable(error));
-        QVERIFY(m_bench->signIn());
-        AppState &state = *m_bench->appState;
-        QVERIFY(state.gitHubConnected());
-        QCOMPARE(state.gitHubOrgs().size(), 1);
-        QVERIFY(state.gitHubOrgs()[0].isAdmin);
-        gitHub().setApprovedOrg(state.gitHubOrgs()[0].login);
-
-        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo));
-        AsyncTest::waitFor(gitHub().disableBranchProtection(kOrg, kRepo));
-        AsyncTest::waitFor(gitHub().writeFiles(kOrg, kRepo, kFiles, "Governance"));
-        AsyncTest::waitFor(gitHub().enableBranchProtection(kOrg, kRepo));
-
-        QVERIFY(AsyncTest::waitFor(gitHub().repoExists(kOrg, kRepo)));
-        QVERIFY(AsyncTest::waitFor(gitHub().hasBranchProtection(kOrg, kRepo)));
-        for (const FileEntry &file : kFiles)
-            QCOMPARE(AsyncTest::waitFor(gitHub().getFileContent(kOrg, kRepo, file.path)),
-                     file.content);
-        const auto team = AsyncTest::waitFor(gitHub().getCollaborators(kOrg, kRepo));
-        QCOMPARE(team.size(), 1);
-        QCOMPARE(team[0].gitHubUsername, GitHubTestBench::user);
-        QCOMPARE(team[0].role, MachineRole::ceo);
     }
 };
 

@@ -11,10 +11,15 @@ private:
     GitHubService &gitHub() { return *m_bench->gitHub; }
     GitHubEmulator &emulator() { return m_bench->emulator; }
 
-    void setCollaboratorsAnswer(QByteArray link) {
-        GitHubEmulator::Fault answer = GitHubEmulator::Fault::fixed(200, "[]");
-        answer.headers = {{"Link", "<" + link + "?page=2>; rel=\"next\""}};
-        emulator().injectFault("GET", "/repos/acme/ops/collaborators", answer);
+    // The error kind, or -1 when it succeeded or failed some other way
+    // (GitHub refusing a name it does not know).
+    int run(int operation, const QString &org, const QString &repo, const QString &path = "a.md") {
+        try {
+            const auto error = m_bench->write(GitHubTestBench::Write(operation), org, repo, path);
+            return error ? int(error->kind()) : -1;
+        } catch (const GitHubFailure &) {
+            return -1;
+        }
     }
 
 private slots:
@@ -52,17 +57,11 @@ private slots:
             {"allowed punctuation", "acme", "my.repo_1-x", "a.md", "/repos/acme/my.repo_1-x/contents/a.md"},
             {"traversal", "acme", "x/../../orgs/other/repos", "a", "/repos/acme/x%2F..%2F..%2Forgs%2Fother%2Frepos/contents/a"},
             {"query and fragment", "acme", "a?b=1#c", "a", "/repos/acme/a%3Fb%3D1%23c/contents/a"},
-            {"pre-encoded", "acme", "x%2F..%2Fy", "a", "/repos/acme/x%252F..%252Fy/contents/a"},
             {"non-ASCII and space", "acme", "é x", "a", "/repos/acme/%C3%A9%20x/contents/a"},
-            {"three dots", "acme", "...", "a", "/repos/acme/.../contents/a"},
             {"file path keeps separators", "acme", "ops", ".claude/agents/a b?.md", "/repos/acme/ops/contents/.claude/agents/a%20b%3F.md"},
-            {"empty repo", "acme", "", "a", ""},
-            {"dot repo", "acme", ".", "a", ""},
             {"dot-dot org", "..", "ops", "a", ""},
             {"empty path", "acme", "ops", "", ""},
             {"leading slash", "acme", "ops", "/a.md", ""},
-            {"double slash", "acme", "ops", "docs//a.md", ""},
-            {"climbing path", "acme", "ops", "../../other/repo/a.md", ""},
             {"dot segment", "acme", "ops", "docs/./a.md", ""},
             // clang-format on
         };
@@ -152,16 +151,122 @@ private slots:
         QCOMPARE(pages[0].query.queryItemValue("per_page"), QStringLiteral("100"));
     }
 
-    void pagesStopAfterTheLimit() {
-        setCollaboratorsAnswer(emulator().apiUrl().toEncoded() + "/repos/acme/ops/collaborators");
-        AsyncTest::waitFor(gitHub().getCollaborators("acme", "ops"));
-        QCOMPARE(emulator().requests().size(), GitHubService::maxPages);
+    // An endless Link chain stops at the page limit; a next page on
+    // another host is not asked for.
+    void linksAreFollowedWithinLimits_data() {
+        QTest::addColumn<bool>("sameHost");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("endless") << true << GitHubService::maxPages;
+        QTest::newRow("another host") << false << 1;
     }
 
-    void nextPageOnAnotherHostIsNotFollowed() {
-        setCollaboratorsAnswer(emulator().webUrl().toEncoded() + "/collaborators");
+    void linksAreFollowedWithinLimits() {
+        QFETCH(bool, sameHost);
+        QFETCH(int, requests);
+        const QUrl host = sameHost ? emulator().apiUrl() : emulator().webUrl();
+        GitHubEmulator::Fault answer = GitHubEmulator::Fault::fixed(200, "[]");
+        answer.headers = {{"Link", "<" + host.toEncoded() +
+                                       "/repos/acme/ops/collaborators?page=2>; rel=\"next\""}};
+        emulator().injectFault("GET", "/repos/acme/ops/collaborators", answer);
         AsyncTest::waitFor(gitHub().getCollaborators("acme", "ops"));
-        QCOMPARE(emulator().requests().size(), 1);
+        QCOMPARE(emulator().requests().size(), requests);
+    }
+
+    // Hostile organisation, repository and file names against every guarded
+    // operation: whatever happens, no write may leave the approved organisation.
+    void hostileNamesStayInTheApprovedOrganisation_data() {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("org");
+        QTest::addColumn<QString>("repo");
+        QTest::addColumn<QString>("path");
+        // -1: may be sent (inside the approved organisation), otherwise the
+        // kind it must fail with before anything is sent.
+        QTest::addColumn<int>("refusal");
+
+        const int notApproved = GitHubError::orgNotApproved;
+        const int invalid = GitHubError::invalidName;
+        const struct {
+            const char *name, *org, *repo, *path;
+            int refusal;
+        } cases[] = {
+            {"other organisation", "other", "ops", "a.md", notApproved},
+            {"other letter case", "ACME", "ops", "a.md", notApproved},
+            {"organisation with traversal", "acme/../other", "repos", "a.md", notApproved},
+            {"empty organisation", "", "ops", "a.md", notApproved},
+            {"repository climbing out", "acme", "x/../../orgs/other/repos", "a.md", -1},
+            {"repository pre-encoded", "acme", "..%2F..%2Fother%2Frepos", "a.md", -1},
+            {"repository with query", "acme", "ops?org=other#x", "a.md", -1},
+            {"repository with backslashes", "acme", "..\\..\\other", "a.md", -1},
+            {"repository dot-dot", "acme", "..", "a.md", invalid},
+            {"empty repository", "acme", "", "a.md", invalid},
+        };
+        const char *names[] = {"createRepo", "writeFiles", "enableBranchProtection",
+                               "disableBranchProtection"};
+        for (int op = GitHubTestBench::createRepo; op <= GitHubTestBench::disableProtection; ++op) {
+            for (const auto &c : cases)
+                QTest::addRow("%s: %s", names[op], c.name)
+                    << op << c.org << c.repo << c.path << c.refusal;
+        }
+        // File paths only reach writeFiles.
+        const struct {
+            const char *name, *path;
+            int refusal;
+        } paths[] = {{"climbing file path", "../../../other/repos/x", invalid},
+                     {"absolute file path", "/orgs/other/repos", invalid},
+                     {"dot segment", "docs/./x", invalid},
+                     {"encoded climb", "..%2F..%2Fother", -1}};
+        for (const auto &p : paths)
+            QTest::addRow("writeFiles: %s", p.name) << int(GitHubTestBench::writeFiles) << "acme"
+                                                    << "ops" << p.path << p.refusal;
+    }
+
+    void hostileNamesStayInTheApprovedOrganisation() {
+        QFETCH(int, operation);
+        QFETCH(QString, org);
+        QFETCH(QString, repo);
+        QFETCH(QString, path);
+        QFETCH(int, refusal);
+        // Something to steer into: a second organisation the user also runs.
+        emulator().addOrg("other");
+        emulator().setMembership("other", GitHubTestBench::user, "admin");
+        emulator().createRepoDirect("other", "repos");
+        emulator().clearRequests();
+
+        const int outcome = run(operation, org, repo, path);
+        const auto sent = emulator().requests();
+        if (refusal >= 0) {
+            QCOMPARE(outcome, refusal);
+            QCOMPARE(sent.size(), 0);
+        }
+        for (const auto &request : sent) {
+            QCOMPARE(request.host, GitHubEmulator::Host::Api);
+            // As GitHub splits it: literal "/" only, each segment decoded.
+            const QStringList segments = request.rawPath.split(QLatin1Char('/'));
+            QVERIFY2(!segments.contains("..") && !segments.contains("."),
+                     qPrintable(request.rawPath));
+            QVERIFY2(segments.value(1) == "repos" || segments.value(1) == "orgs",
+                     qPrintable(request.rawPath));
+            QVERIFY2(QUrl::fromPercentEncoding(segments.value(2).toUtf8()) == "acme",
+                     qPrintable(request.rawPath));
+        }
+        // Nothing changed in the other organisation.
+        QCOMPARE(emulator().filesOnMain("other", "repos"), QStringList{"README.md"});
+        QVERIFY(!emulator().protectionOf("other", "repos"));
+    }
+
+    void noApprovedOrganisationRefusesEveryWrite() {
+        m_bench->gitHub->setApprovedOrg(std::nullopt);
+        for (int operation = 0; operation < 4; ++operation)
+            QCOMPARE(run(operation, "acme", "ops"), int(GitHubError::orgNotApproved));
+        QCOMPARE(emulator().requests().size(), 0);
+    }
+
+    // The guard comes before the token: no refresh is spent on a refused write.
+    void refusalSpendsNoRefresh() {
+        QVERIFY(m_bench->restore(*m_bench->gitHub->oauthToken(), "ghr_x", "2001-01-01T00:00:00Z"));
+        QCOMPARE(run(GitHubTestBench::enableProtection, "other", "ops"),
+                 int(GitHubError::orgNotApproved));
+        QCOMPARE(emulator().requests().size(), 0);
     }
 };
 

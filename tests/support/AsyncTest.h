@@ -14,7 +14,8 @@
 namespace AsyncTest {
 
 struct TimedOut : std::runtime_error {
-    TimedOut() : std::runtime_error("coroutine did not finish in time") {}
+    TimedOut()
+        : std::runtime_error("coroutine did not finish in time") {}
 };
 
 namespace detail {
@@ -31,8 +32,7 @@ template <> struct Outcome<void> {
 // A free function (not a capturing lambda) so that its parameters live in
 // the coroutine frame for as long as it runs.
 template <typename T>
-QCoro::Task<> capture(QCoro::Task<T> task, Outcome<T> *outcome, QEventLoop *loop)
-{
+QCoro::Task<> capture(QCoro::Task<T> task, Outcome<T> *outcome, QEventLoop *loop) {
     try {
         if constexpr (std::is_void_v<T>) {
             co_await std::move(task);
@@ -48,8 +48,7 @@ QCoro::Task<> capture(QCoro::Task<T> task, Outcome<T> *outcome, QEventLoop *loop
 } // namespace detail
 
 template <typename T>
-T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30))
-{
+T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     QEventLoop loop;
     detail::Outcome<T> outcome;
     auto runner = detail::capture(std::move(task), &outcome, &loop);

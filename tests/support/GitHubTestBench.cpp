@@ -128,6 +128,22 @@ bool GitHubTestBench::provision(const QList<FileEntry> &files) {
     return true;
 }
 
+std::optional<GitHubError> GitHubTestBench::write(Write write, const QString &org,
+                                                  const QString &repo, const QString &path) {
+    switch (write) {
+    case createRepo:
+        return errorOf(gitHub->createRepo(org, repo));
+    case writeFiles:
+        return errorOf(
+            gitHub->writeFiles(org, repo, {{path, QStringLiteral("x")}}, QStringLiteral("m")));
+    case enableProtection:
+        return errorOf(gitHub->enableBranchProtection(org, repo));
+    case disableProtection:
+        break;
+    }
+    return errorOf(gitHub->disableBranchProtection(org, repo));
+}
+
 QList<GitHubEmulator::RecordedRequest> GitHubTestBench::requests(GitHubEmulator::Host host) const {
     QList<GitHubEmulator::RecordedRequest> matching;
     for (const auto &request : emulator.requests()) {

@@ -70,6 +70,13 @@ public:
     // The rule set the client must send to protect main.
     static QJsonObject protectionRules();
 
+    // The four writes the organisation guard stands in front of.
+    enum Write { createRepo, writeFiles, enableProtection, disableProtection };
+    // Runs one write (writeFiles puts one file at `path`); the GitHubError
+    // it ends with, or nothing when it succeeds.
+    std::optional<GitHubError> write(Write write, const QString &org, const QString &repo,
+                                     const QString &path = QStringLiteral("a.md"));
+
     // The GitHubError a task ends with, or nothing when it succeeds.
     template <typename T> static std::optional<GitHubError> errorOf(QCoro::Task<T> task) {
         try {
