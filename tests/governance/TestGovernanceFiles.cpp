@@ -14,23 +14,20 @@ private slots:
         QTest::addColumn<QString>("owner");
         QTest::addColumn<QString>("org");
         QTest::addColumn<QByteArray>("digest"); // of every path and content, in order
-        QTest::newRow("plain")
-            << "alice"
-            << "acme"
-            << QByteArray("65314beb8f65441ebd96ee048e7d3cf09f352d8cc4f730f2916a0ab73bc2c9d7");
-        QTest::newRow("empty")
-            << ""
-            << "" << QByteArray("188f788a6830bfa5526f785e33cd48e112b513de251b4b54282a71ee9212b726");
-        QTest::newRow("non-ASCII")
-            << "Zoë"
-            << "株式会社-ø"
-            << QByteArray("48d1ede4218c2f3b586ed73e14578cdb251418aaab85577ff64fd29dfe8597d9");
-        // Values that look like template markers or format arguments are
-        // inserted verbatim.
-        QTest::newRow("markers")
-            << "%1"
-            << "{org}"
-            << QByteArray("06fc5ac3e893c177c92f8317eacdd7cf057552a1bc6982875532577e35fe84f4");
+        // Values that look like template markers or format arguments go
+        // in verbatim.
+        const struct {
+            const char *name, *owner, *org, *digest;
+        } rows[] = {
+            // clang-format off
+            {"plain", "alice", "acme", "65314beb8f65441ebd96ee048e7d3cf09f352d8cc4f730f2916a0ab73bc2c9d7"},
+            {"empty", "", "", "188f788a6830bfa5526f785e33cd48e112b513de251b4b54282a71ee9212b726"},
+            {"non-ASCII", "Zoë", "株式会社-ø", "48d1ede4218c2f3b586ed73e14578cdb251418aaab85577ff64fd29dfe8597d9"},
+            {"markers", "%1", "{org}", "06fc5ac3e893c177c92f8317eacdd7cf057552a1bc6982875532577e35fe84f4"},
+            // clang-format on
+        };
+        for (const auto &row : rows)
+            QTest::newRow(row.name) << row.owner << row.org << QByteArray(row.digest);
     }
 
     void fileSet() {

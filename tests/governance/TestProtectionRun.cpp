@@ -59,7 +59,22 @@ private slots:
 
     void cleanup() { m_bench.reset(); }
 
-    void fullRunOnFreshOrganisation() {
+    // On a fresh organisation the run creates the repository; on a
+    // protected one it switches protection off, commits, switches it on.
+    void fullRun_data() {
+        QTest::addColumn<bool>("protectedRepo");
+        QTest::newRow("fresh organisation") << false;
+        QTest::newRow("re-run on a protected repository") << true;
+    }
+
+    void fullRun() {
+        QFETCH(bool, protectedRepo);
+        QString parent;
+        if (protectedRepo) {
+            QVERIFY(emulator().createRepoDirect("acme", "ops"));
+            emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
+            parent = emulator().mainHeadSha("acme", "ops");
+        }
         ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
         QSignalSpy allComplete(&run, &ProtectionRun::allCompleteChanged);
         runToEnd(run);
@@ -69,35 +84,23 @@ private slots:
         QVERIFY(m_bench->appState->repoCreated());
 
         const auto creations = emulator().requests("POST", "/orgs/acme/repos");
-        QCOMPARE(creations.size(), 1);
-        QCOMPARE(creations[0].json().toObject().value("private"), QJsonValue(true));
-        QCOMPARE(creations[0].json().toObject().value("auto_init"), QJsonValue(true));
-        // Exactly one new commit, on top of the repository's initial commit.
-        const QString head = emulator().mainHeadSha("acme", "ops");
-        const QStringList parents = emulator().commitParents("acme", "ops", head);
-        QCOMPARE(parents.size(), 1);
-        QVERIFY(emulator().commitParents("acme", "ops", parents[0]).isEmpty());
-        verifyProvisioned(parents[0]);
-        // A fresh repository has nothing to switch off.
-        QVERIFY(emulator().requests("DELETE", kProtectionPath).isEmpty());
-    }
-
-    void rerunOnProtectedRepositoryUnprotectsCommitsAndProtects() {
-        QVERIFY(emulator().createRepoDirect("acme", "ops"));
-        emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
-        const QString previousHead = emulator().mainHeadSha("acme", "ops");
-        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
-        runToEnd(run);
-        QVERIFY(run.allComplete());
-
+        QCOMPARE(creations.size(), protectedRepo ? 0 : 1);
+        if (!protectedRepo) {
+            const QJsonObject body = creations[0].json().toObject();
+            QVERIFY(body.value("private").toBool() && body.value("auto_init").toBool());
+            // Exactly one new commit, on top of the repository's initial commit.
+            parent = emulator()
+                         .commitParents("acme", "ops", emulator().mainHeadSha("acme", "ops"))
+                         .value(0);
+            QVERIFY(emulator().commitParents("acme", "ops", parent).isEmpty());
+        }
+        verifyProvisioned(parent);
         const QStringList calls = m_bench->apiCalls();
         const qsizetype disabled = calls.indexOf("DELETE " + kProtectionPath);
         const qsizetype moved = calls.indexOf("PATCH " + kBranchPath);
-        const qsizetype enabled = calls.indexOf("PUT " + kProtectionPath);
-        QVERIFY2(disabled >= 0 && moved > disabled && enabled > moved,
+        QVERIFY2(protectedRepo ? disabled >= 0 && disabled < moved : disabled < 0,
                  qPrintable(calls.join('\n')));
-        QVERIFY(emulator().requests("POST", "/orgs/acme/repos").isEmpty());
-        verifyProvisioned(previousHead);
+        QVERIFY(moved < calls.indexOf("PUT " + kProtectionPath));
     }
 
     // An empty repository name means "ops"; no organisation means no run.
@@ -123,17 +126,26 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status"); // 0: no answer within the transfer time-out
         QTest::addColumn<int>("kind");   // -1: a transport failure
-        QTest::newRow("creation refused") << 0 << QByteArray("POST") << "/orgs/acme/repos" << 500
-                                          << int(GitHubError::fileWriteFailed);
-        QTest::newRow("time-out in step 0") << 0 << QByteArray("GET") << kRepoPath << 0 << -1;
-        QTest::newRow("tree refused") << 1 << QByteArray("POST") << kRepoPath + "/git/trees" << 500
-                                      << int(GitHubError::fileWriteFailed);
-        QTest::newRow("branch update refused")
-            << 1 << QByteArray("PATCH") << kBranchPath << 422 << int(GitHubError::fileWriteFailed);
-        QTest::newRow("protection refused") << 2 << QByteArray("PUT") << kProtectionPath << 422
-                                            << int(GitHubError::branchProtectionFailed);
-        QTest::newRow("repository gone at the end")
-            << 3 << QByteArray("GET") << kRepoPath << 404 << int(GitHubError::repoCreationFailed);
+        const int write = GitHubError::fileWriteFailed;
+        const struct {
+            const char *name;
+            int step;
+            const char *method;
+            QString path;
+            int status, kind;
+        } rows[] = {
+            // clang-format off
+            {"creation refused", 0, "POST", "/orgs/acme/repos", 500, write},
+            {"time-out in step 0", 0, "GET", kRepoPath, 0, -1},
+            {"tree refused", 1, "POST", kRepoPath + "/git/trees", 500, write},
+            {"branch update refused", 1, "PATCH", kBranchPath, 422, write},
+            {"protection refused", 2, "PUT", kProtectionPath, 422, GitHubError::branchProtectionFailed},
+            {"repository gone at the end", 3, "GET", kRepoPath, 404, GitHubError::repoCreationFailed},
+            // clang-format on
+        };
+        for (const auto &row : rows)
+            QTest::newRow(row.name)
+                << row.step << QByteArray(row.method) << row.path << row.status << row.kind;
     }
 
     void failureAtEachStep() {
