@@ -6,12 +6,13 @@
 //     window is mapped inside the tray host, and the peak resident memory
 //     (VmHWM) once the program has settled.
 //   keelmark-bench-startup idle --seconds S [--settle-ms MS] -- PROGRAM [ARGS...]
-//     One start: CPU time (user + system) the program spends over S seconds
-//     once settled.
+//     One start: CPU time the program's threads spend over S seconds once
+//     settled (threads that end within the window are not counted).
 //
 // Prints one JSON object on stdout. Needs an X display with a tray host
 // (scripts/with-display.sh).
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -21,8 +22,6 @@
 #include <QThread>
 
 #include <xcb/xcb.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -154,17 +153,18 @@ qint64 statusKiB(qint64 pid, const char *field) {
     return -1;
 }
 
-// User plus system CPU time of the process in milliseconds.
+// CPU time of all the process's threads in milliseconds. The scheduler's
+// nanosecond count, because the tick-based utime/stime of /proc/<pid>/stat
+// (10 ms steps) cannot tell an idle minute from a busy one.
 double cpuMs(qint64 pid) {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = file.readAll();
-    // The command name may hold spaces; the fields we want follow its ')'.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 here.
-    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble();
-    return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    double nanoseconds = 0;
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (file.open(QIODevice::ReadOnly))
+            nanoseconds += file.readAll().split(' ').value(0).toDouble();
+    }
+    return nanoseconds / 1e6;
 }
 
 class Run {
