@@ -1,62 +1,34 @@
 // The shell in-process: launch decisions, the tray popover, the window, URL
-// routing, and a whole first run against the emulator and the relay.
+// routing, and a whole first run against the emulator and the relay that
+// ends on a protected dashboard.
 
 #include "AppDelegate.h"
-#include "AppState.h"
-#include "AsyncTest.h"
 #include "DiagnosticLog.h"
-#include "GitHubEmulator.h"
-#include "GitHubService.h"
+#include "GitHubTestBench.h"
 #include "HealthCheckService.h"
-#include "KeychainService.h"
 #include "LaunchOptions.h"
+#include "LocaleFormat.h"
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
-#include "PersistenceService.h"
+#include "PageWidgets.h"
 #include "PopoverWindow.h"
-#include "RelayServer.h"
 #include "SettingsWindow.h"
 #include "SettingsWindowRoot.h"
 #include "Style.h"
+#include "UiTestSupport.h"
 #include "Widgets.h"
 
-#include <QDesktopServices>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
-const QString kUser = QStringLiteral("alice");
-const QString kOrg = QStringLiteral("acme");
-const QString kCredentialService = QStringLiteral("io.keelmark.test.shell");
-
-class BrowserStub : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void openUrl(const QUrl &url) { opened.append(url); }
-};
-
-template <typename T = QWidget> T *visibleChild(QWidget *root, const QString &name) {
-    if (!root)
-        return nullptr;
-    for (T *child : root->findChildren<T *>(name)) {
-        if (child->isVisible())
-            return child;
-    }
-    return nullptr;
-}
+const QString kUser = GitHubTestBench::user;
+const QString kOrg = GitHubTestBench::org;
 
 QString readAll(const QString &path) {
     QFile file(path);
@@ -76,10 +48,7 @@ QUrl followToApplication(QNetworkAccessManager &network, QUrl url) {
         QSignalSpy done(reply.get(), &QNetworkReply::finished);
         if (!done.wait(20000))
             return {};
-        const QUrl next = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (next.isEmpty())
-            return {};
-        url = url.resolved(next);
+        url = url.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
         if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
             return url;
     }
@@ -93,72 +62,39 @@ class TestAppShell : public QObject {
 
 private:
     BrowserStub m_browser;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<PersistenceService> m_persistence;
-    std::unique_ptr<AppState> m_state;
-    std::unique_ptr<GitHubService> m_gitHub;
+    std::unique_ptr<GitHubTestBench> m_bench;
     std::unique_ptr<HealthCheckService> m_health;
     std::unique_ptr<AppDelegate> m_delegate;
 
-    QString tempLog() const { return m_dir->filePath("keelmark-debug.log"); }
+    QString tempLog() const { return m_bench->stateDir.filePath("keelmark-debug.log"); }
 
-    // A fresh process's worth of state; `prepare` writes the state file
-    // the "previous run" left.
-    void makeState(const std::function<void(AppState &)> &prepare = {}) {
-        if (prepare) {
-            AppState previous(m_persistence.get());
-            prepare(previous);
-        }
-        m_state = std::make_unique<AppState>(m_persistence.get());
+    // A fresh process's worth of state, reading what `prepare` left in the
+    // state file as the previous run.
+    void restart(const std::function<void(AppState &)> &prepare) {
+        prepare(*m_bench->appState);
+        m_bench->appState = std::make_unique<AppState>(m_bench->persistence.get());
     }
 
-    void makeServices(const GitHubEndpoints &endpoints) {
-        m_gitHub = std::make_unique<GitHubService>(endpoints);
-        m_gitHub->setCredentialService(kCredentialService);
-        m_health = std::make_unique<HealthCheckService>(m_gitHub.get());
-    }
-
-    AppDelegate *makeDelegate(bool trayAvailable) {
+    AppDelegate *makeDelegate(bool trayAvailable = true) {
+        m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get());
         AppDelegate::Options options;
         options.trayAvailable = [trayAvailable] { return trayAvailable; };
         m_delegate = std::make_unique<AppDelegate>(
-            UiContext{m_state.get(), m_gitHub.get(), m_health.get()}, options);
+            UiContext{m_bench->appState.get(), m_bench->gitHub.get(), m_health.get()}, options);
         return m_delegate.get();
     }
 
-    static GitHubEndpoints unreachableEndpoints() {
-        GitHubEndpoints endpoints;
-        endpoints.apiBaseUrl = "http://127.0.0.1:9";
-        endpoints.webBaseUrl = "http://127.0.0.1:9";
-        endpoints.relayBaseUrl = "http://127.0.0.1:9";
-        endpoints.oauthClientId = "Iv1.test";
-        return endpoints;
-    }
-
-    void storeToken(const QString &token) {
-        QVERIFY2(
-            AsyncTest::waitFor(KeychainService::save(
-                QString::fromLatin1(KeychainService::accessTokenKey), token, kCredentialService)),
-            "credential store unavailable: run under scripts/with-test-session.sh");
-    }
-
 private slots:
-    void initTestCase() {
-        Style::initialize();
-        QDesktopServices::setUrlHandler("http", &m_browser, "openUrl");
-        QDesktopServices::setUrlHandler("https", &m_browser, "openUrl");
-    }
-
-    void cleanupTestCase() {
-        QDesktopServices::unsetUrlHandler("http");
-        QDesktopServices::unsetUrlHandler("https");
-        DiagnosticLog::setTempLogPathForTesting(QString());
-    }
+    void initTestCase() { Style::initialize(); }
+    void cleanupTestCase() { DiagnosticLog::setTempLogPathForTesting(QString()); }
 
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_bench = std::make_unique<GitHubTestBench>();
+        QString error;
+        QVERIFY2(m_bench->setUp(&error), qPrintable(error));
+        // As at launch: no token and no approved organisation yet.
+        m_bench->gitHub = m_bench->makeService();
         DiagnosticLog::setTempLogPathForTesting(tempLog());
-        m_persistence = std::make_unique<PersistenceService>(m_dir->path());
         m_browser.opened.clear();
     }
 
@@ -169,22 +105,19 @@ private slots:
         m_delegate.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_health.reset();
-        m_gitHub.reset();
-        m_state.reset();
+        m_bench.reset();
     }
 
     void firstLaunchLogsAndOpensWizardLater() {
-        makeState();
-        makeServices(unreachableEndpoints());
-        AppDelegate *delegate = makeDelegate(true);
+        AppDelegate *delegate = makeDelegate();
         QSignalSpy opened(delegate, &AppDelegate::settingsWindowOpened);
         QElapsedTimer clock;
         clock.start();
         delegate->applicationDidFinishLaunching();
 
         QVERIFY(readAll(tempLog()).contains("] Launch: setupComplete=false, org=nil, repo=\n"));
-        QVERIFY(
-            readAll(m_dir->filePath("debug.log")).contains("] AppDelegate: setupComplete=false\n"));
+        QVERIFY(readAll(m_bench->stateDir.filePath("debug.log"))
+                    .contains("] AppDelegate: setupComplete=false\n"));
         QVERIFY(!delegate->settingsWindow());
         QVERIFY(opened.wait(5000));
         QVERIFY(clock.elapsed() >= 250);
@@ -196,82 +129,74 @@ private slots:
         QVERIFY(!m_health->isHeartbeatRunning());
     }
 
-    void setUpMachineRestoresAndStartsHeartbeat_data() {
+    // Tokens come back from the credential store on every launch, mid-wizard
+    // too (a "connected" screen needs one); the heartbeat only once set up.
+    void launchRestoresTokens_data() {
+        QTest::addColumn<bool>("setUp");
         QTest::addColumn<bool>("withOrg");
-        QTest::newRow("organisation selected") << true;
-        QTest::newRow("no organisation") << false;
+        QTest::newRow("set up") << true << true;
+        QTest::newRow("set up, no organisation") << true << false;
+        QTest::newRow("mid-wizard") << false << false;
     }
-    void setUpMachineRestoresAndStartsHeartbeat() {
+    void launchRestoresTokens() {
+        QFETCH(bool, setUp);
         QFETCH(bool, withOrg);
-        storeToken("stored-token");
-        makeState([&](AppState &previous) {
-            previous.setSetupComplete(true);
+        QVERIFY(m_bench->signInDirect());
+        const QString token = *m_bench->gitHub->oauthToken();
+        m_bench->gitHub = m_bench->makeService();
+        restart([&](AppState &previous) {
+            previous.setGitHubConnected(true);
+            previous.setSetupComplete(setUp);
             previous.setRepoName("ops");
             if (withOrg)
                 previous.setSelectedOrg(GitHubOrg{1, kOrg, true});
         });
-        makeServices(unreachableEndpoints());
-        AppDelegate *delegate = makeDelegate(true);
+        AppDelegate *delegate = makeDelegate();
         QSignalSpy launched(delegate, &AppDelegate::launchFinished);
         QSignalSpy checked(m_health.get(), &HealthCheckService::healthCheckFinished);
         delegate->applicationDidFinishLaunching();
         QVERIFY(launched.wait(15000));
-        QCOMPARE(m_gitHub->oauthToken(), std::optional<QString>("stored-token"));
-        QCOMPARE(m_gitHub->approvedOrg(),
-                 withOrg ? std::optional<QString>(kOrg) : std::optional<QString>());
-        QVERIFY(m_health->isHeartbeatRunning());
+        QCOMPARE(m_bench->gitHub->oauthToken(), std::optional<QString>(token));
+        QCOMPARE(m_bench->gitHub->approvedOrg(),
+                 withOrg ? std::optional<QString>(kOrg) : std::nullopt);
+        QCOMPARE(m_health->isHeartbeatRunning(), setUp);
         QVERIFY(readAll(tempLog()).contains(
-            QString("Launch: setupComplete=true, org=%1, repo=ops\n").arg(withOrg ? kOrg : "nil")));
-        // A set-up machine starts in the tray only.
-        QTest::qWait(400);
-        QVERIFY(!delegate->settingsWindow());
-        // The first check (refused by the unreachable address) ends before
-        // the services are torn down; without an organisation there is none.
+            QString("Launch: setupComplete=%1, org=%2, repo=ops\n")
+                .arg(setUp ? "true" : "false", withOrg ? kOrg : "nil")));
+        if (setUp) {
+            // A set-up machine starts in the tray only.
+            QTest::qWait(400);
+            QVERIFY(!delegate->settingsWindow());
+        }
+        // The first check ends before the services are torn down.
         if (withOrg)
             QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 1, 15000);
     }
 
-    // Mid-wizard restarts get their tokens back too, so a "connected"
-    // screen has a token behind it.
-    void tokensAreRestoredBeforeSetupCompletes() {
-        storeToken("mid-wizard-token");
-        makeState([](AppState &previous) { previous.setGitHubConnected(true); });
-        makeServices(unreachableEndpoints());
-        AppDelegate *delegate = makeDelegate(true);
-        QSignalSpy launched(delegate, &AppDelegate::launchFinished);
-        delegate->applicationDidFinishLaunching();
-        QVERIFY(launched.wait(15000));
-        QCOMPARE(m_gitHub->oauthToken(), std::optional<QString>("mid-wizard-token"));
-        QVERIFY(!m_health->isHeartbeatRunning());
-    }
-
     // Without a tray the application must not be invisible.
     void noTrayOpensWindowAndSaysSo() {
-        makeState([](AppState &previous) {
+        restart([](AppState &previous) {
             previous.setSetupComplete(true);
             previous.setSelectedOrg(GitHubOrg{1, kOrg, true});
             previous.setRepoName("ops");
         });
-        makeServices(unreachableEndpoints());
         AppDelegate *delegate = makeDelegate(false);
         QSignalSpy checked(m_health.get(), &HealthCheckService::healthCheckFinished);
         delegate->applicationDidFinishLaunching();
-        QVERIFY(delegate->settingsWindow());
-        QVERIFY(delegate->settingsWindow()->isVisible());
-        QVERIFY(delegate->settingsWindow()->windowTitle().contains("tray icon unavailable"));
+        SettingsWindow *window = delegate->settingsWindow();
+        QVERIFY(window && window->isVisible());
+        QVERIFY(window->windowTitle().contains("tray icon unavailable"));
         // No popover to quit from: the window offers it.
-        QVERIFY(visibleChild<QPushButton>(delegate->settingsWindow(), "trayUnavailableQuitButton"));
-        QVERIFY(visibleChild<MainWindowView>(delegate->settingsWindow(), QString()));
+        QVERIFY(visibleChild<QPushButton>(window, "trayUnavailableQuitButton"));
+        QVERIFY(visibleChild<MainWindowView>(window, QString()));
         QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 1, 15000);
     }
 
     void windowHidesOnCloseAndComesBack() {
-        makeState();
-        makeServices(unreachableEndpoints());
-        AppDelegate *delegate = makeDelegate(true);
+        AppDelegate *delegate = makeDelegate();
         delegate->openSettingsWindow();
         SettingsWindow *window = delegate->settingsWindow();
-        m_state->setCurrentSetupStep(SetupStep::setupRepo);
+        m_bench->appState->setCurrentSetupStep(SetupStep::setupRepo);
         window->close();
         QVERIFY(!window->isVisible());
         delegate->handleReopen();
@@ -284,22 +209,16 @@ private slots:
     }
 
     void popoverTogglesAndOpensSettings() {
-        makeState();
-        makeServices(unreachableEndpoints());
-        AppDelegate *delegate = makeDelegate(true);
+        AppDelegate *delegate = makeDelegate();
         delegate->applicationDidFinishLaunching();
         PopoverWindow *popover = delegate->popover();
-        QVERIFY(popover);
         QCOMPARE(popover->size(), QSize(280, 200));
         QVERIFY(popover->windowFlags().testFlag(Qt::Popup));
-
         delegate->togglePopover();
         QVERIFY(popover->isVisible());
         delegate->togglePopover();
         QVERIFY(!popover->isVisible());
-
         delegate->togglePopover();
-        QVERIFY(popover->isVisible());
         visibleChild<QPushButton>(popover, "popoverOpenSettingsButton")->click();
         QVERIFY(!popover->isVisible());
         QVERIFY(delegate->settingsWindow()->isVisible());
@@ -320,62 +239,46 @@ private slots:
     }
 
     void popoverFollowsState() {
-        makeState();
-        bool opened = false;
+        AppState *state = m_bench->appState.get();
         bool quit = false;
         MenuBarPopoverView view(
-            UiContext{m_state.get(), nullptr, nullptr}, [&] { opened = true; },
-            [&] { quit = true; });
+            UiContext{state, nullptr, nullptr}, [] {}, [&] { quit = true; });
         view.show();
-        const auto status = view.findChild<QLabel *>("popoverStatusLabel");
-        const auto dot = view.findChild<Widgets::Dot *>("popoverStatusDot");
-        QCOMPARE(status->text(), QString("Setup incomplete"));
-        QCOMPARE(dot->color(), statusColor(MachineStatusState::setupMode));
+        const auto *dot = view.findChild<Widgets::Dot *>("popoverStatusDot");
+        QCOMPARE(labelText(&view, "popoverStatusLabel"), QString("Setup incomplete"));
         QVERIFY(!view.findChild<QWidget *>("popoverRepoRow")->isVisible());
-        QCOMPARE(view.findChild<QLabel *>("popoverVersion")->text(), QString("v1.0.0"));
 
-        m_state->setMachineStatus(MachineStatusState::tamperAlert);
-        QCOMPARE(status->text(), QString("Alert — check dashboard"));
+        state->setMachineStatus(MachineStatusState::tamperAlert);
+        QCOMPARE(labelText(&view, "popoverStatusLabel"), QString("Alert — check dashboard"));
         QCOMPARE(dot->color(), statusColor(MachineStatusState::tamperAlert));
-        m_state->setSelectedOrg(GitHubOrg{1, kOrg, true});
+        state->setSelectedOrg(GitHubOrg{1, kOrg, true});
         QVERIFY(view.findChild<QWidget *>("popoverRepoRow")->isVisible());
-        QCOMPARE(view.findChild<QLabel *>("popoverRepoText")->text(), QString("acme/"));
-        m_state->setRepoName("ops");
-        QCOMPARE(view.findChild<QLabel *>("popoverRepoText")->text(), QString("acme/ops"));
-
-        view.findChild<QPushButton *>("popoverOpenSettingsButton")->click();
+        QCOMPARE(labelText(&view, "popoverRepoText"), QString("acme/"));
+        state->setRepoName("ops");
+        QCOMPARE(labelText(&view, "popoverRepoText"), QString("acme/ops"));
         view.findChild<QPushButton *>("popoverQuitButton")->click();
-        QVERIFY(opened);
         QVERIFY(quit);
     }
 
     // The desktop passes the URL it opens; everything else on the command
-    // line (Qt's own options, stray words) is not a URL to hand over.
+    // line (Qt's and the test build's options, stray words) is not a URL.
     void launchArguments_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("urls");
-        QTest::newRow("callback") << QStringList{"keelmark", "keelmark://github?code=1&state=2"}
-                                  << QStringList{"keelmark://github?code=1&state=2"};
+        const QString url = "keelmark://github?code=1&state=2";
+        QTest::newRow("callback") << QStringList{"keelmark", url} << QStringList{url};
         QTest::newRow("nothing") << QStringList{"keelmark"} << QStringList{};
         QTest::newRow("qt options")
             << QStringList{"keelmark", "-platform", "offscreen"} << QStringList{};
         QTest::newRow("relative path") << QStringList{"keelmark", "some/file"} << QStringList{};
+        QTest::newRow("test options")
+            << QStringList{"keelmark", "--test-root", "/tmp/x", "--test-no-tray", url}
+            << QStringList{url};
     }
     void launchArguments() {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, urls);
         QCOMPARE(LaunchOptions::parse(arguments).urls, urls);
-    }
-
-    void testOptionsOnlyInTestBuilds() {
-        const LaunchOptions options = LaunchOptions::parse(
-            {"keelmark", "--test-root", "/tmp/x", "--test-no-tray", "keelmark://github?code=1"});
-        QCOMPARE(options.urls, QStringList{"keelmark://github?code=1"});
-        QCOMPARE(options.testHooks.has_value(), LaunchOptions::testHooksCompiled());
-        if (options.testHooks) {
-            QCOMPARE(options.testHooks->root, QString("/tmp/x"));
-            QVERIFY(options.testHooks->noTray);
-        }
     }
 
     void urlRouting_data() {
@@ -391,14 +294,13 @@ private slots:
     void urlRouting() {
         QFETCH(QString, url);
         QFETCH(bool, handled);
-        makeState([](AppState &previous) { previous.setSetupComplete(true); });
-        makeServices(unreachableEndpoints());
-        AppDelegate *delegate = makeDelegate(true);
+        restart([](AppState &previous) { previous.setSetupComplete(true); });
+        AppDelegate *delegate = makeDelegate();
         QSignalSpy callbacks(delegate, &AppDelegate::callbackHandled);
         delegate->handleUrl(QUrl(url));
         if (handled) {
-            // The sign-in has nothing pending, so the callback is dropped;
-            // the window still comes forward.
+            // Nothing pending, so the callback is dropped; the window still
+            // comes forward.
             QTRY_COMPARE_WITH_TIMEOUT(callbacks.size(), 1, 15000);
             QVERIFY(delegate->settingsWindow()->isVisible());
         } else {
@@ -406,46 +308,24 @@ private slots:
             QCOMPARE(callbacks.size(), 0);
             QVERIFY(!delegate->settingsWindow());
         }
-        QVERIFY(!m_state->gitHubConnected());
+        QVERIFY(!m_bench->appState->gitHubConnected());
     }
 
     // The whole first run: role, browser sign-in through the relay,
-    // organisation, repository, protections, finish, dashboard.
-    void fullFirstRun() {
-        GitHubEmulator emulator;
-        QVERIFY(emulator.start());
-        emulator.addUser(kUser);
-        emulator.addOrg(kOrg);
-        emulator.setMembership(kOrg, kUser, "admin");
-        emulator.setAuthorizingUser(kUser);
-        emulator.setAutoApprove(true);
-
-        RelayConfig relayConfig;
-        relayConfig.port = 0;
-        relayConfig.clientId = emulator.oauthApp().clientId;
-        relayConfig.clientSecret = emulator.oauthApp().clientSecret;
-        relayConfig.gitHubWebUrl = emulator.webUrl();
-        RelayServer relay(relayConfig);
-        QVERIFY(relay.listen());
-
-        GitHubEndpoints endpoints;
-        endpoints.apiBaseUrl = emulator.apiUrl().toString();
-        endpoints.webBaseUrl = emulator.webUrl().toString();
-        endpoints.relayBaseUrl = relay.baseUrl().toString();
-        endpoints.oauthClientId = emulator.oauthApp().clientId;
-        makeState();
-        makeServices(endpoints);
-        AppDelegate *delegate = makeDelegate(true);
+    // organisation, repository, protections, finish, and the dashboard that
+    // the first health check turns to "Protected".
+    void firstRunEndsOnAProtectedDashboard() {
+        m_bench->emulator.setAutoApprove(true);
+        AppState *state = m_bench->appState.get();
+        AppDelegate *delegate = makeDelegate();
         QSignalSpy opened(delegate, &AppDelegate::settingsWindowOpened);
         delegate->applicationDidFinishLaunching();
         QVERIFY(opened.wait(5000));
         QWidget *window = delegate->settingsWindow();
 
         visibleChild<QPushButton>(window, "roleForMyselfCard")->click();
-        QVERIFY(visibleChild(window, "gitHubConnectStep"));
         visibleChild<QPushButton>(window, "connectGitHubButton")->click();
         QCOMPARE(m_browser.opened.size(), 1);
-
         QNetworkAccessManager browser;
         const QUrl callback = followToApplication(browser, m_browser.opened.first());
         QCOMPARE(callback.scheme(), QString("keelmark"));
@@ -455,39 +335,54 @@ private slots:
         delegate->handleUrl(callback);
         QVERIFY(handled.wait(20000));
         QVERIFY(window->isVisible());
-        QVERIFY(m_state->gitHubConnected());
-        QCOMPARE(m_state->gitHubUsername(), kUser);
+        QCOMPARE(state->gitHubUsername(), kUser);
 
         QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "orgRow_" + kOrg), 20000);
         visibleChild<QPushButton>(window, "orgRow_" + kOrg)->click();
         visibleChild<QPushButton>(window, "gitHubContinueButton")->click();
-        QCOMPARE(m_gitHub->approvedOrg(), std::optional<QString>(kOrg));
-
-        auto *name = visibleChild<QLineEdit>(window, "repoNameInput");
-        QVERIFY(name);
-        name->setText("governance");
+        QCOMPARE(m_bench->gitHub->approvedOrg(), std::optional<QString>(kOrg));
+        visibleChild<QLineEdit>(window, "repoNameInput")->setText("governance");
         visibleChild<QPushButton>(window, "repoContinueButton")->click();
-        QVERIFY(visibleChild(window, "protectionProgressStep"));
         QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "protectionContinueButton"),
                                  30000);
         for (int i = 0; i < 4; ++i)
             QCOMPARE(
                 visibleChild(window, QString("protectionStepRow%1").arg(i))->property("stepStatus"),
                 QVariant("completed"));
-        QVERIFY(emulator.repoExists(kOrg, "governance"));
-        QVERIFY(emulator.protectionOf(kOrg, "governance"));
-
+        QVERIFY(m_bench->emulator.protectionOf(kOrg, "governance"));
         visibleChild<QPushButton>(window, "protectionContinueButton")->click();
-        QCOMPARE(visibleChild<QLabel>(window, "summaryBranchProtectionText")->text(),
-                 QString("Branch protection: enabled"));
         visibleChild<QPushButton>(window, "openDashboardButton")->click();
+
+        // The same window turns into the dashboard, on Status, no banner.
         QVERIFY(delegate->settingsWindowRoot()->showsDashboard());
         QTRY_VERIFY(visibleChild<MainWindowView>(window, QString()));
         QVERIFY(!visibleChild(window, "setupWizard"));
+        auto *dashboard = visibleChild<MainWindowView>(window, QString());
+        QCOMPARE(dashboard->selectedItem(), SidebarItem::status);
+        QVERIFY(!dashboard->banner()->isVisible());
         QVERIFY(m_health->isHeartbeatRunning());
-        // The first health check reads the repository back and agrees.
-        QTRY_VERIFY_WITH_TIMEOUT(m_state->lastHeartbeat().has_value(), 20000);
-        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+
+        // Finishing set a first status already, so wait for the check itself.
+        QWidget *status = dashboard->currentPage();
+        QTRY_VERIFY_WITH_TIMEOUT(labelText(status, "lastCheckLabel").startsWith("Last check: "),
+                                 20000);
+        QCOMPARE(state->machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(labelText(status, "statusLabel"), QString("Protected"));
+        QCOMPARE(labelText(status, "lastCheckLabel"),
+                 "Last check: " + LocaleFormat::standardTime(*state->lastHeartbeat()));
+        for (const char *row : {"gitHubRow", "codeownersRow", "branchProtectionRow"})
+            QVERIFY2(status->findChild<StatusRow *>(row)->isOk(), row);
+        QCOMPARE(status->findChild<StatusRow *>("gitHubRow")->value(), kOrg + "/governance");
+        QCOMPARE(status->findChild<StatusRow *>("codeownersRow")->value(),
+                 "Active (@" + kUser + ")");
+        QCOMPARE(labelText(status, "adminCount"), QString("1 admin"));
+
+        // The Team page lists the signed-in owner as admin.
+        dashboard->setSelectedItem(SidebarItem::team);
+        QWidget *team = dashboard->currentPage();
+        QCOMPARE(labelText(team, "memberLogin"), kUser);
+        QCOMPARE(labelText(team, "memberYou"), QString("(you)"));
+        QCOMPARE(labelText(team, "memberBadge"), QString("Admin"));
     }
 };
 

@@ -1,0 +1,556 @@
+// The dashboard offscreen, driven through AppState: the window and its
+// sidebar, each page's states that can go wrong, and "Check Now" and
+// "Refresh" running real health checks against the emulator.
+
+#include "AuditPageView.h"
+#include "GitHubPageView.h"
+#include "GitHubTestBench.h"
+#include "GovernanceFiles.h"
+#include "HealthCheckService.h"
+#include "LocaleFormat.h"
+#include "MainWindowView.h"
+#include "PageWidgets.h"
+#include "SecurityPageView.h"
+#include "SettingsPageView.h"
+#include "StatusPageView.h"
+#include "Style.h"
+#include "TeamPageView.h"
+#include "UiTestSupport.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QMetaMethod>
+#include <QPushButton>
+#include <QSplitter>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QList<MachineRole>)
+
+namespace {
+
+using R = MachineRole;
+
+QList<TeamMember> membersWithRoles(const QList<MachineRole> &roles) {
+    QList<TeamMember> members;
+    for (int i = 0; i < roles.size(); ++i)
+        members.append(TeamMember{QString("user%1").arg(i), roles.at(i), {}, {}, false, {}});
+    return members;
+}
+
+StatusRow *row(const QWidget *page, const QString &name) {
+    return page->findChild<StatusRow *>(name);
+}
+
+QColor textColor(const QWidget *widget) {
+    return widget->palette().color(QPalette::WindowText);
+}
+
+} // namespace
+
+// Counts AppState's change signals, so a test can say "nothing moved".
+class ChangeCounter : public QObject {
+    Q_OBJECT
+
+public:
+    int count = 0;
+
+    explicit ChangeCounter(AppState *state) {
+        const QMetaObject *meta = state->metaObject();
+        const QMetaMethod hit = metaObject()->method(metaObject()->indexOfSlot("hit()"));
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+            if (meta->method(i).methodType() == QMetaMethod::Signal)
+                connect(state, meta->method(i), this, hit);
+        }
+    }
+
+public slots:
+    void hit() { ++count; }
+};
+
+class TestDashboard : public QObject {
+    Q_OBJECT
+
+private:
+    const QDateTime m_now = QDateTime(QDate(2026, 3, 1), QTime(9, 15, 0), Qt::UTC);
+    std::unique_ptr<GitHubTestBench> m_bench;
+    std::unique_ptr<HealthCheckService> m_health;
+    AppState *m_state = nullptr;
+
+    UiContext context() const { return {m_state, m_bench->gitHub.get(), m_health.get()}; }
+
+    template <typename View> std::unique_ptr<View> showWindow() {
+        auto view = std::make_unique<View>(context());
+        view->resize(800, 600);
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            qWarning("window not exposed");
+        return view;
+    }
+
+    // acme/ops as a protection run leaves it, with bob as a collaborator.
+    void provisionSignedIn() {
+        QVERIFY(m_bench->signInDirect());
+        m_state->setGitHubUsername(GitHubTestBench::user);
+        m_state->setSelectedOrg(GitHubOrg{1, GitHubTestBench::org, true});
+        m_state->setRepoName(GitHubTestBench::repo);
+        QVERIFY(m_bench->provision(
+            GovernanceFiles::compose(GitHubTestBench::user, GitHubTestBench::org)));
+    }
+
+    // Clicks and waits for the check it started to land.
+    void clickAndWait(QWidget *page, const char *button) {
+        QSignalSpy finished(m_health.get(), &HealthCheckService::healthCheckFinished);
+        QTest::mouseClick(page->findChild<QPushButton *>(button), Qt::LeftButton);
+        QVERIFY(finished.wait(30000));
+    }
+
+private slots:
+    void initTestCase() {
+        Style::initialize();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+
+    void init() {
+        m_bench = std::make_unique<GitHubTestBench>();
+        QString error;
+        QVERIFY2(m_bench->setUp(&error), qPrintable(error));
+        m_state = m_bench->appState.get();
+        m_health = std::make_unique<HealthCheckService>(
+            m_bench->gitHub.get(), std::chrono::seconds(60), [this] { return m_now; });
+    }
+
+    void cleanup() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_health.reset();
+        m_bench.reset();
+    }
+
+    // --- Window and sidebar ---
+
+    void sidebarListsTheSixPagesAndANewWindowStartsOnStatus() {
+        {
+            MainWindowView first(context());
+            first.setSelectedItem(SidebarItem::security);
+        }
+        auto window = showWindow<MainWindowView>();
+        QListWidget *sidebar = window->sidebar();
+        QStringList titles;
+        for (int i = 0; i < sidebar->count(); ++i) {
+            titles.append(sidebar->item(i)->text());
+            QVERIFY(!sidebar->item(i)->icon().isNull());
+        }
+        QCOMPARE(titles,
+                 QStringList({"Status", "GitHub", "Team", "Security", "Audit", "Settings"}));
+        QVERIFY(sidebar->width() >= 160);
+        QCOMPARE(window->selectedItem(), SidebarItem::status);
+        QCOMPARE(sidebar->currentRow(), 0);
+        QCOMPARE(window->currentPage()->objectName(), QString("statusPage"));
+    }
+
+    void clickingARowShowsItsPage_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("page");
+        const char *pages[] = {"statusPage",   "gitHubPage", "teamPage",
+                               "securityPage", "auditPage",  "settingsPage"};
+        for (SidebarItem item : allSidebarItems())
+            QTest::newRow(qPrintable(title(item))) << int(item) << pages[int(item)];
+    }
+    void clickingARowShowsItsPage() {
+        QFETCH(int, row);
+        QFETCH(QString, page);
+        const SidebarItem item = allSidebarItems().at(row);
+        auto window = showWindow<MainWindowView>();
+        // Start elsewhere so that every row, Status included, is a change.
+        window->setSelectedItem(item == SidebarItem::settings ? SidebarItem::audit
+                                                              : SidebarItem::settings);
+        QListWidget *sidebar = window->sidebar();
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
+                          sidebar->visualItemRect(sidebar->item(row)).center());
+        QCOMPARE(window->selectedItem(), item);
+        QCOMPARE(window->currentPage()->objectName(), page);
+        QVERIFY(window->currentPage()->isVisible());
+    }
+
+    // A ctrl-click on the selected row would clear a plain list's selection.
+    void selectionAlwaysKeepsOneRow() {
+        auto window = showWindow<MainWindowView>();
+        QSignalSpy changes(window.get(), &MainWindowView::selectedItemChanged);
+        QListWidget *sidebar = window->sidebar();
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          sidebar->visualItemRect(sidebar->item(0)).center());
+        QCOMPARE(sidebar->selectedItems().size(), 1);
+        QCOMPARE(window->selectedItem(), SidebarItem::status);
+        QCOMPARE(changes.count(), 0);
+    }
+
+    void bannerComesAndGoesWithoutChangingThePage() {
+        m_state->setIsSetupMode(true);
+        {
+            MainWindowView startedInSetupMode(context());
+            QVERIFY(startedInSetupMode.banner()->isVisibleTo(&startedInSetupMode));
+        }
+        m_state->setIsSetupMode(false);
+        auto window = showWindow<MainWindowView>();
+        QWidget *banner = window->banner();
+        QVERIFY(!banner->isVisible());
+        window->setSelectedItem(SidebarItem::team);
+        QWidget *page = window->currentPage();
+
+        m_state->setIsSetupMode(true);
+        QVERIFY(banner->isVisible());
+        // Across the top, over both columns.
+        auto *split = window->findChild<QSplitter *>("dashboardSplit");
+        QCOMPARE(banner->width(), window->width());
+        QCOMPARE(banner->geometry().top(), 0);
+        QTRY_VERIFY(banner->height() > 0);
+        QTRY_COMPARE(split->geometry().top(), banner->geometry().bottom() + 1);
+
+        m_state->setIsSetupMode(false);
+        QVERIFY(!banner->isVisible());
+        QTRY_COMPARE(split->geometry().top(), 0);
+        QCOMPARE(window->selectedItem(), SidebarItem::team);
+        QCOMPARE(window->currentPage(), page);
+    }
+
+    // A page's own button may switch the page; the page must outlive its click.
+    void aPageMaySwitchAwayFromItself() {
+        auto window = showWindow<MainWindowView>();
+        window->setSelectedItem(SidebarItem::settings);
+        auto *button = window->currentPage()->findChild<QPushButton *>("uninstallButton");
+        connect(button, &QPushButton::clicked, window.get(),
+                [&window] { window->setSelectedItem(SidebarItem::status); });
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(window->currentPage()->objectName(), QString("statusPage"));
+        QCOMPARE(window->sidebar()->currentRow(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(window->currentPage()->isVisible());
+    }
+
+    // --- Status ---
+
+    void statusFollowsTheState() {
+        StatusPageView page(context());
+        QCOMPARE(labelText(&page, "statusLabel"), QString("Setup incomplete"));
+        QCOMPARE(labelText(&page, "lastCheckLabel"), QString("No health check run yet"));
+        for (StatusRow *statusRow : page.findChildren<StatusRow *>())
+            QCOMPARE(statusRow->symbol()->symbolName(), QString("xmark.circle"));
+        QVERIFY(shownIn(&page, "noTeamMembers"));
+        QVERIFY(!shownIn(&page, "teamCounts"));
+
+        // An organisation but no repository yet: its name with a grey cross.
+        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
+        m_state->setRepoName("ops");
+        StatusRow *gitHub = row(&page, "gitHubRow");
+        QCOMPARE(gitHub->value(), QString("acme/ops"));
+        QCOMPARE(gitHub->symbol()->symbolName(), QString("xmark.circle"));
+        QCOMPARE(textColor(gitHub->valueLabel()), Style::color(Style::Color::secondaryLabel));
+
+        m_state->setGitHubUsername("alice");
+        m_state->setRepoCreated(true);
+        m_state->setCodeownersValid(true);
+        m_state->setBranchProtectionEnabled(true);
+        m_state->setMachineStatus(MachineStatusState::protected_);
+        QCOMPARE(gitHub->symbol()->symbolName(), QString("checkmark.circle.fill"));
+        QCOMPARE(gitHub->symbol()->symbolColor(), Style::color(Style::Color::green));
+        QCOMPARE(textColor(gitHub->valueLabel()), Style::color(Style::Color::label));
+        QCOMPARE(row(&page, "codeownersRow")->value(), QString("Active (@alice)"));
+        QVERIFY(row(&page, "branchProtectionRow")->isOk());
+        QCOMPARE(labelText(&page, "statusLabel"), QString("Protected"));
+        QCOMPARE(page.findChild<SymbolLabel *>("statusDot")->symbolColor(), m_state->statusColor());
+        m_state->setLastHeartbeat(QDateTime(QDate(2026, 3, 1), QTime(14, 5, 9)));
+        QCOMPARE(labelText(&page, "lastCheckLabel"), QString("Last check: 2:05:09 PM"));
+
+        m_state->setMachineStatus(MachineStatusState::tamperAlert);
+        QCOMPARE(labelText(&page, "statusLabel"), QString("Alert — check dashboard"));
+        m_state->setSelectedOrg(std::nullopt);
+        QCOMPARE(gitHub->value(), QString("Not connected"));
+    }
+
+    void statusTeamCounts_data() {
+        QTest::addColumn<QList<MachineRole>>("roles");
+        QTest::addColumn<QStringList>("counts"); // admin, staff, freelancer ("" = hidden)
+        QTest::newRow("mixed") << QList<R>{R::ceo, R::staff, R::staff, R::freelancer}
+                               << QStringList{"1 admin", "2 staff", "1 freelancer"};
+        QTest::newRow("freelancers only") << QList<R>{R::freelancer, R::freelancer}
+                                          << QStringList{"0 admin", "0 staff", "2 freelancer"};
+        QTest::newRow("managers count in no figure")
+            << QList<R>{R::cto, R::cto} << QStringList{"0 admin", "0 staff", ""};
+        QTest::newRow("admin and manager")
+            << QList<R>{R::ceo, R::cto} << QStringList{"1 admin", "0 staff", ""};
+    }
+    void statusTeamCounts() {
+        QFETCH(QList<MachineRole>, roles);
+        QFETCH(QStringList, counts);
+        StatusPageView page(context());
+        m_state->setTeamMembers(membersWithRoles(roles));
+        QVERIFY(!shownIn(&page, "noTeamMembers"));
+        QCOMPARE(labelText(&page, "adminCount"), counts[0]);
+        QCOMPARE(labelText(&page, "staffCount"), counts[1]);
+        QCOMPARE(shownIn(&page, "freelancerCount"), !counts[2].isEmpty());
+        if (!counts[2].isEmpty())
+            QCOMPARE(labelText(&page, "freelancerCount"), counts[2]);
+
+        // A failed collaborator listing empties the list again.
+        m_state->setTeamMembers({});
+        QVERIFY(shownIn(&page, "noTeamMembers"));
+        QVERIFY(!shownIn(&page, "teamCounts"));
+    }
+
+    // --- GitHub ---
+
+    void gitHubPageFollowsTheState() {
+        GitHubPageView page(context());
+        // Nothing signed in: bare "@" everywhere, no organisation lines.
+        QCOMPARE(labelText(&page, "accountValue"), QString("@"));
+        QVERIFY(!shownIn(&page, "orgValue"));
+        QVERIFY(!shownIn(&page, "repoValue"));
+        QCOMPARE(labelTexts(&page, "codeownersOwner"),
+                 QStringList(GitHubPageView::governedPaths().size(), "@"));
+        QVERIFY(!shownIn(&page, "protectionEnabled"));
+        QVERIFY(shownIn(&page, "protectionNotEnabled"));
+
+        m_state->setGitHubUsername("alice");
+        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
+        m_state->setRepoName("ops");
+        m_state->setBranchProtectionEnabled(true);
+        QCOMPARE(labelText(&page, "accountValue"), QString("@alice"));
+        QVERIFY(shownIn(&page, "orgValue"));
+        QCOMPARE(labelText(&page, "orgValue"), QString("acme"));
+        QCOMPARE(labelText(&page, "repoValue"), QString("acme/ops"));
+        QCOMPARE(labelTexts(&page, "codeownersOwner"),
+                 QStringList(GitHubPageView::governedPaths().size(), "@alice"));
+        QVERIFY(shownIn(&page, "protectionEnabled"));
+        QVERIFY(!shownIn(&page, "protectionNotEnabled"));
+    }
+
+    // --- Team ---
+
+    void teamEmptyStateAndItsLink() {
+        TeamPageView page(context());
+        QVERIFY(shownIn(&page, "teamEmptyState"));
+        QVERIFY(!shownIn(&page, "manageCollaboratorsLink"));
+        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
+        m_state->setRepoName("ops");
+        QVERIFY(shownIn(&page, "manageCollaboratorsLink"));
+
+        BrowserStub browser;
+        page.show();
+        QTest::mouseClick(page.findChild<QPushButton *>("manageCollaboratorsLink"), Qt::LeftButton);
+        QCOMPARE(browser.opened, QList<QUrl>{m_bench->emulator.webUrl().resolved(
+                                     QUrl("/acme/ops/settings/access"))});
+    }
+
+    void teamYouOnlyForAnExactMatch_data() {
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<bool>("you");
+        QTest::newRow("same login") << "alice" << true;
+        QTest::newRow("other case") << "Alice" << false;
+        QTest::newRow("longer login") << "alice2" << false;
+        QTest::newRow("someone else") << "bob" << false;
+    }
+    void teamYouOnlyForAnExactMatch() {
+        QFETCH(QString, member);
+        QFETCH(bool, you);
+        m_state->setGitHubUsername("alice");
+        TeamPageView page(context());
+        m_state->setTeamMembers({TeamMember{member, R::ceo, {}, {}, false, {}}});
+        QCOMPARE(labelTexts(&page, "memberLogin"), QStringList{member});
+        QCOMPARE(labelTexts(&page, "memberYou"), you ? QStringList{"(you)"} : QStringList{});
+    }
+
+    void teamRowsBadgesAndMachines() {
+        TeamPageView page(context());
+        m_state->setTeamMembers({{"alice", R::ceo, {}, {}, false, QString("alice-mbp")},
+                                 {"carol", R::cto, {}, {}, false, {}},
+                                 {"dave", R::freelancer, {}, {}, false, {}}});
+        QVERIFY(!shownIn(&page, "teamEmptyState"));
+        QCOMPARE(labelTexts(&page, "memberLogin"), QStringList({"alice", "carol", "dave"}));
+        QCOMPARE(labelTexts(&page, "memberBadge"), QStringList({"Admin", "Manager", "Freelancer"}));
+        QCOMPARE(labelTexts(&page, "memberMachine"), QStringList{"alice-mbp"});
+        QCOMPARE(labelText(&page, "teamSummary"), QString("3 members · 1 admin · 1 freelancer"));
+
+        // A later check that finds nobody falls back to the empty state.
+        m_state->setTeamMembers({});
+        QVERIFY(shownIn(&page, "teamEmptyState"));
+        QVERIFY(labelTexts(&page, "memberLogin").isEmpty());
+        QVERIFY(!page.findChild<QLabel *>("teamSummary"));
+    }
+
+    void teamSummary_data() {
+        QTest::addColumn<QList<MachineRole>>("roles");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("one admin") << QList<R>{R::ceo} << "1 members · 1 admin";
+        QTest::newRow("staff only") << QList<R>{R::staff, R::staff} << "2 members · 2 staff";
+        QTest::newRow("managers only in the total") << QList<R>{R::cto, R::cto} << "2 members";
+        QTest::newRow("all roles") << QList<R>{R::freelancer, R::staff, R::ceo, R::cto, R::staff}
+                                   << "5 members · 1 admin · 2 staff · 1 freelancer";
+    }
+    void teamSummary() {
+        QFETCH(QList<MachineRole>, roles);
+        QFETCH(QString, summary);
+        QCOMPARE(TeamPageView::summary(membersWithRoles(roles)), summary);
+    }
+
+    // --- Security, Audit ---
+
+    void securityProtectedFilesOnlyWithTheExtension() {
+        SecurityPageView page(context());
+        QVERIFY(!shownIn(&page, "protectedFiles"));
+        m_state->setHelperRunning(true);
+        m_state->setExtensionActive(true);
+        QCOMPARE(row(&page, "extensionStatusRow")->value(), QString("Active"));
+        // The values on this page stay secondary even when ok.
+        QCOMPARE(textColor(row(&page, "helperStatusRow")->valueLabel()),
+                 Style::color(Style::Color::secondaryLabel));
+        QVERIFY(shownIn(&page, "protectedFiles"));
+        QCOMPARE(labelTexts(&page, "protectedFile").size(), 4);
+        m_state->setExtensionActive(false);
+        QVERIFY(!shownIn(&page, "protectedFiles"));
+    }
+
+    void auditEmptyStateAndRows() {
+        QVERIFY(AuditPageView(context()).findChild<QWidget *>("auditEmptyState"));
+        const QDateTime later(QDate(2026, 3, 2), QTime(9, 15));
+        const QDateTime earlier(QDate(2026, 3, 1), QTime(17, 40));
+        AuditPageView page(context(), {{later, "drift", "Branch protection removed"},
+                                       {earlier, "check", "<b>not bold</b>"}});
+        QVERIFY(!page.findChild<QWidget *>("auditEmptyState"));
+        const auto rows = page.findChildren<QWidget *>("auditEventRow");
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(labelText(rows.at(0), "auditTimestamp"), QString("Mar 2, 2026, 9:15 AM"));
+        QCOMPARE(labelText(rows.at(0), "auditKind"), QString("drift"));
+        QCOMPARE(labelText(rows.at(1), "auditTimestamp"), QString("Mar 1, 2026, 5:40 PM"));
+        QCOMPARE(labelText(rows.at(1), "auditMessage"), QString("<b>not bold</b>"));
+        QCOMPARE(rows.at(1)->findChild<QLabel *>("auditMessage")->textFormat(), Qt::PlainText);
+    }
+
+    void localeFormats_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QStringList>("texts"); // standard time, abbreviated date, shortened time
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates)
+                               << QStringList{"2:05:09 PM", "Mar 1, 2026", "2:05 PM"};
+        QTest::newRow("en_GB") << QLocale(QLocale::English, QLocale::UnitedKingdom)
+                               << QStringList{"14:05:09", "1 Mar 2026", "14:05"};
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany)
+                               << QStringList{"14:05:09", "1. März 2026", "14:05"};
+        QTest::newRow("fr_FR") << QLocale(QLocale::French, QLocale::France)
+                               << QStringList{"14:05:09", "1 mars 2026", "14:05"};
+        QTest::newRow("ja_JP") << QLocale(QLocale::Japanese, QLocale::Japan)
+                               << QStringList{"14:05:09", "2026年3月1日", "14:05"};
+        // Seconds already in the short format: not added twice.
+        QTest::newRow("C") << QLocale::c() << QStringList{"14:05:09", "1 Mar 2026", "14:05:09"};
+        // No separator before the minutes: the long form without its zone.
+        QTest::newRow("fr_CA") << QLocale(QLocale::French, QLocale::Canada)
+                               << QStringList{"14 h 05 min 09 s", "1 mars 2026", "14 h 05"};
+    }
+    void localeFormats() {
+        QFETCH(QLocale, locale);
+        QFETCH(QStringList, texts);
+        const QDateTime time(QDate(2026, 3, 1), QTime(14, 5, 9));
+        QCOMPARE(QStringList({LocaleFormat::standardTime(time, locale),
+                              LocaleFormat::abbreviatedDate(time, locale),
+                              LocaleFormat::shortenedTime(time, locale)}),
+                 texts);
+    }
+
+    // Buttons without a behaviour yet must not touch the state or its file.
+    void inertButtonsChangeNothing_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("button");
+        const auto add = [](SidebarItem page, const char *button) {
+            QTest::newRow(button) << int(page) << QString(button);
+        };
+        add(SidebarItem::gitHub, "disconnectGitHubButton");
+        add(SidebarItem::security, "verifyNowButton");
+        add(SidebarItem::security, "reSignFilesButton");
+        add(SidebarItem::audit, "exportButton");
+        for (const char *button : {"disconnectButton", "transferAuthorityButton",
+                                   "checkForUpdatesButton", "uninstallButton"})
+            add(SidebarItem::settings, button);
+    }
+    void inertButtonsChangeNothing() {
+        QFETCH(int, page);
+        QFETCH(QString, button);
+        m_state->setGitHubUsername("alice");
+        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
+        QFile file(m_bench->persistence->filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+
+        auto window = showWindow<MainWindowView>();
+        window->setSelectedItem(SidebarItem(page));
+        auto *target = window->currentPage()->findChild<QPushButton *>(button);
+        QVERIFY(target);
+        ChangeCounter changes(m_state);
+        QTest::mouseClick(target, Qt::LeftButton);
+        QCOMPARE(changes.count, 0);
+        QVERIFY(file.seek(0));
+        QCOMPARE(file.readAll(), before);
+    }
+
+    // --- Against the emulator ---
+
+    void checkNowShowsProtectedThenDrift() {
+        provisionSignedIn();
+        StatusPageView page(context());
+        page.show();
+        clickAndWait(&page, "checkNowButton");
+        QCOMPARE(labelText(&page, "statusLabel"), QString("Protected"));
+        QCOMPARE(labelText(&page, "lastCheckLabel"),
+                 "Last check: " + LocaleFormat::standardTime(m_now));
+        for (const char *name : {"gitHubRow", "codeownersRow", "branchProtectionRow"})
+            QVERIFY2(row(&page, name)->isOk(), name);
+        QCOMPARE(row(&page, "codeownersRow")->value(), QString("Active (@alice)"));
+        QVERIFY(!shownIn(&page, "noTeamMembers"));
+        QCOMPARE(labelText(&page, "staffCount"), QString("1 staff"));
+
+        // Someone switches protection off behind the app's back.
+        m_bench->emulator.removeProtection(GitHubTestBench::org, GitHubTestBench::repo);
+        clickAndWait(&page, "checkNowButton");
+        QCOMPARE(labelText(&page, "statusLabel"), QString("Setup incomplete"));
+        QCOMPARE(row(&page, "branchProtectionRow")->value(), QString("Not enabled"));
+        QVERIFY(row(&page, "gitHubRow")->isOk());
+        QVERIFY(row(&page, "codeownersRow")->isOk());
+    }
+
+    void refreshFollowsTheCollaborators() {
+        provisionSignedIn();
+        TeamPageView page(context());
+        page.show();
+        QVERIFY(shownIn(&page, "teamEmptyState"));
+        clickAndWait(&page, "refreshButton");
+        QVERIFY(labelTexts(&page, "memberLogin").contains("bob"));
+        QVERIFY(!shownIn(&page, "teamEmptyState"));
+
+        m_bench->emulator.addCollaborator(GitHubTestBench::org, GitHubTestBench::repo, "carol",
+                                          "read");
+        clickAndWait(&page, "refreshButton");
+        QVERIFY(labelTexts(&page, "memberLogin").contains("carol"));
+        QVERIFY(labelText(&page, "teamSummary").contains("1 freelancer"));
+
+        // A failed listing empties the page back to its explanation.
+        m_bench->emulator.injectFault("GET", "/repos/acme/ops/collaborators",
+                                      GitHubEmulator::Fault::fixed(500, "{}"));
+        clickAndWait(&page, "refreshButton");
+        QVERIFY(labelTexts(&page, "memberLogin").isEmpty());
+        QVERIFY(shownIn(&page, "teamEmptyState"));
+    }
+
+    // A page torn down while its check is still out must not be touched
+    // when the check lands.
+    void pageGoneBeforeTheCheckLands() {
+        provisionSignedIn();
+        m_bench->emulator.setLatency(200);
+        QSignalSpy finished(m_health.get(), &HealthCheckService::healthCheckFinished);
+        {
+            StatusPageView page(context());
+            page.show();
+            QTest::mouseClick(page.findChild<QPushButton *>("checkNowButton"), Qt::LeftButton);
+        }
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+    }
+};
+
+QTEST_MAIN(TestDashboard)
+#include "TestDashboard.moc"
