@@ -18,18 +18,15 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.start(KEELMARK_APP_BINARY, QStringList{"--test-root", root} + urls);
     }
-
     ~AppProcess() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
 
     QProcess &process() { return m_process; }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
 
     // Everything printed so far (the test-build milestones).
     QString output() {
@@ -38,17 +35,13 @@ public:
     }
     bool printed(const QString &line) { return output().contains("keelmark-test: " + line + "\n"); }
 
+    bool launched() { return output().contains("keelmark-test: launched"); }
     bool waitForLaunch() {
         QDeadlineTimer deadline(30000);
-        while (!output().contains("keelmark-test: launched") && !deadline.hasExpired()) {
-            if (m_process.state() == QProcess::NotRunning)
-                return false;
+        while (!launched() && running() && !deadline.hasExpired())
             m_process.waitForReadyRead(200);
-        }
-        return output().contains("keelmark-test: launched");
+        return launched();
     }
-
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
 
 private:
     QProcess m_process;
@@ -84,7 +77,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(first.printed("url " + url), 10000);
         QVERIFY(first.running());
         // The hand-over never started an application of its own.
-        QVERIFY(!second.output().contains("launched"));
+        QVERIFY(!second.launched());
 
         // Started again with nothing to open: the window comes forward.
         AppProcess third(m_root->path());

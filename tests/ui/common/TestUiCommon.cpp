@@ -59,16 +59,12 @@ private slots:
         QCOMPARE(countPixels(image, [&](QColor c) { return c.alpha() > 128 && !red(c); }), 0);
     }
 
-    void unknownSymbolAndApplicationImages() {
+    void unknownSymbolGetsAPlaceholder() {
         QVERIFY(!Icons::has("no.such.symbol"));
         const QImage placeholder = Icons::pixmap("no.such.symbol", Qt::blue, 16).toImage();
         QVERIFY(countPixels(placeholder, [](QColor c) { return c.alpha() > 0; }) > 0);
         QVERIFY(!Icons::menuBarIcon().isNull());
-        const QImage app = Icons::appIcon(80, 18).toImage();
-        QCOMPARE(app.width(), 80);
-        // Rounded corners leave the very corner transparent.
-        QCOMPARE(app.pixelColor(0, 0).alpha(), 0);
-        QVERIFY(app.pixelColor(40, 40).alpha() > 0);
+        QVERIFY(!Icons::appIcon(80, 18).isNull());
     }
 
     // Offscreen, a missing font still "draws" boxes, so compare real glyph
