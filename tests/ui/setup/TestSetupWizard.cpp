@@ -63,14 +63,6 @@ private:
         m_state->setGitHubUsername(kUser);
     }
 
-    // Where the protection run starts: signed in, acme approved, a name.
-    void readyToProtect() {
-        m_state->setGitHubUsername(kUser);
-        m_state->setSelectedOrg(kAcme);
-        m_state->setRepoName("ops");
-        m_bench->gitHub->setApprovedOrg(kOrg);
-    }
-
     QStringList protectionRows(QWidget *view) const {
         QStringList states;
         for (int i = 0; i < 4; ++i)
@@ -377,8 +369,10 @@ private slots:
     // --- Protection progress ---
 
     void protectionFailureShowsMessageAndRetry() {
-        readyToProtect();
-        m_state->setCurrentSetupStep(SetupStep::applyingProtections);
+        m_state->setGitHubUsername(kUser);
+        m_state->setSelectedOrg(kAcme);
+        m_state->setRepoName("ops");
+        m_bench->gitHub->setApprovedOrg(kOrg);
         // The governance commit fails once.
         m_bench->emulator.injectFault("POST", "/repos/*/*/git/**",
                                       GitHubEmulator::Fault::fixed(500, R"({"message":"b"})", 1));
