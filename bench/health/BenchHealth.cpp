@@ -4,7 +4,7 @@
 //    1.1 x (number of requests) x L.
 // Usage: bench_health [L in ms, default 100] [rounds, default 5]
 
-#include "GovernanceTestBed.h"
+#include "GitHubTestBench.h"
 #include "HealthCheckService.h"
 #include "ProtectionRun.h"
 
@@ -24,8 +24,7 @@ double median(QList<double> values) {
 
 // One protection run on a repository that does not exist yet; returns the
 // wall time in ms and the number of REST requests it made.
-std::optional<std::pair<double, int>> timeProtectionRun(GovernanceTestBed &bed,
-                                                        const QString &repo) {
+std::optional<std::pair<double, int>> timeProtectionRun(GitHubTestBench &bed, const QString &repo) {
     bed.appState->setRepoName(repo);
     bed.emulator.clearRequests();
     ProtectionRun run(bed.appState.get(), bed.gitHub.get());
@@ -49,9 +48,9 @@ int main(int argc, char **argv) {
     const int latency = args.size() > 1 ? args.at(1).toInt() : 100;
     const int rounds = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 5;
 
-    GovernanceTestBed bed;
+    GitHubTestBench bed;
     QString error;
-    if (latency <= 0 || !bed.setUp(&error)) {
+    if (latency <= 0 || !bed.setUpSignedIn(&error)) {
         std::fprintf(stderr, "bench_health: %s\n",
                      qPrintable(error.isEmpty() ? "bad latency" : error));
         return 1;
