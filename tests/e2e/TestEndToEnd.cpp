@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
@@ -155,7 +154,6 @@ private:
     AutomationClient m_automation;
     TrayProbe m_tray;
     HttpSteps m_http;
-    QJsonObject m_protectionBody;
     bool m_setUp = false;
     bool m_firstRunDone = false;
 };
