@@ -59,8 +59,6 @@ private slots:
     void blobs_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("empty") << QByteArray();
-        QTest::newRow("no final newline") << QByteArray("{}");
-        QTest::newRow("utf-8") << QString("Governed — Änderung\n").toUtf8();
         QTest::newRow("binary") << QByteArray("\x00\x01\xff\x7f\r\n", 6);
     }
 
@@ -133,9 +131,6 @@ private slots:
                  "GIT_COMMITTER_EMAIL=noreply@github.com", "GIT_COMMITTER_DATE=@1714559400 +0000"});
         QVERIFY(!expected.isEmpty());
         QCOMPARE(r.object()["sha"].toString(), expected);
-        QCOMPARE(r.object()["author"].toObject()["date"].toString(),
-                 QString("2024-05-01T10:00:00Z"));
-        QCOMPARE(r.object()["verification"].toObject()["reason"].toString(), QString("unsigned"));
     }
 };
 

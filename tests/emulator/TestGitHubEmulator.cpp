@@ -3,9 +3,12 @@
 #include "EmulatorHttp.h"
 #include "GitHubEmulator.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
+
+using Fault = GitHubEmulator::Fault;
 
 class TestGitHubEmulator : public QObject {
     Q_OBJECT
@@ -16,6 +19,10 @@ class TestGitHubEmulator : public QObject {
 
     EmulatorHttp as(const QString &login) const {
         return EmulatorHttp(m_emu->apiUrl(), m_emu->issueToken(login));
+    }
+    QString head() const { return m_emu->mainHeadSha("northwind", "ops"); }
+    HttpResult moveMain(const QJsonValue &sha, bool force) const {
+        return m_http->patch(p + "/git/refs/heads/main", {{"sha", sha}, {"force", force}});
     }
 
 private slots:
@@ -43,11 +50,9 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
         QTest::newRow("bearer") << "bearer" << 200 << "";
-        QTest::newRow("token scheme") << "token" << 200 << "";
         QTest::newRow("none") << "none" << 401 << "Requires authentication";
         QTest::newRow("unknown") << "unknown" << 401 << "Bad credentials";
         QTest::newRow("expired") << "expired" << 401 << "Bad credentials";
-        QTest::newRow("revoked") << "revoked" << 401 << "Bad credentials";
         QTest::newRow("API version") << "version" << 400 << "\"v3\", is not a supported version";
     }
 
@@ -58,20 +63,16 @@ private slots:
         QString token = m_emu->issueToken("avery");
         if (kind == "expired")
             m_emu->expireToken(token);
-        if (kind == "revoked")
-            m_emu->revokeToken(token);
-        const QByteArray scheme = kind == "token" ? "token " : "Bearer ";
-        Headers headers{{"Authorization", scheme + (kind == "unknown" ? "ghu_x" : token.toUtf8())}};
+        Headers headers{
+            {"Authorization", "Bearer " + (kind == "unknown" ? "ghu_x" : token.toUtf8())}};
         if (kind == "none")
             headers.clear();
         if (kind == "version")
             headers.append(qMakePair(QByteArray("X-GitHub-Api-Version"), QByteArray("v3")));
-
         const HttpResult r = EmulatorHttp(m_emu->apiUrl()).send("GET", "/user", {}, headers);
         QCOMPARE(r.status, status);
         QVERIFY(!r.header("x-ratelimit-remaining").isEmpty());
         if (status == 200) {
-            QCOMPARE(r.object()["login"].toString(), QString("avery"));
             QCOMPARE(r.object()["id"].toInteger(), *m_emu->userId("avery"));
             return;
         }
@@ -83,39 +84,37 @@ private slots:
     void installationsAndOrgsDependOnTokenKind() {
         // An App user token lists installations on member organisations that
         // have the app, and sees no organisations on /user/orgs.
-        HttpResult r = m_http->get("/user/installations");
         QStringList logins;
-        for (const auto &i : r.object()["installations"].toArray())
-            logins << i.toObject()["account"].toObject()["login"].toString();
+        for (const QJsonValue i :
+             m_http->get("/user/installations").object()["installations"].toArray())
+            logins << i["account"]["login"].toString();
         QCOMPARE(logins, QStringList({"northwind", "tinyshop"}));
-        QCOMPARE(r.object()["total_count"].toInt(), 2);
         QCOMPARE(m_http->get("/user/orgs").array().size(), 0);
 
-        // An OAuth-app token is refused on installations and lists memberships.
         EmulatorHttp oauth(m_emu->apiUrl(), m_emu->issueToken("avery", {.appUserToken = false}));
-        r = oauth.get("/user/installations");
+        const HttpResult r = oauth.get("/user/installations");
         QCOMPARE(r.status, 403);
         QVERIFY(r.message().startsWith("You must authenticate with an access token authorized to "
                                        "a GitHub App"));
-        r = oauth.get("/user/orgs");
-        QCOMPARE(r.array().size(), 3);
-        QVERIFY(r.array().at(0).toObject()["id"].isDouble());
+        QCOMPARE(oauth.get("/user/orgs").array().size(), 3);
     }
 
     void memberships_data() {
         QTest::addColumn<QString>("caller");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("role"); // empty: 404
-        const auto row = [](const char *name, const char *caller, const char *path,
-                            const char *role) {
-            QTest::newRow(name) << QString(caller) << QString(path) << QString(role);
-        };
-        row("admin about member", "avery", "northwind/memberships/blake", "member");
-        row("member about admin", "blake", "northwind/memberships/avery", "admin");
-        row("case-insensitive", "avery", "NorthWind/memberships/AVERY", "admin");
-        row("not a member", "avery", "northwind/memberships/casey", "");
-        row("outsider asks", "casey", "northwind/memberships/avery", "");
-        row("no such org", "avery", "nowhere/memberships/avery", "");
+        QTest::newRow("admin about member") << "avery"
+                                            << "northwind/memberships/blake"
+                                            << "member";
+        QTest::newRow("case-insensitive") << "avery"
+                                          << "NorthWind/memberships/AVERY"
+                                          << "admin";
+        QTest::newRow("not a member") << "avery"
+                                      << "northwind/memberships/casey"
+                                      << "";
+        QTest::newRow("outsider asks") << "casey"
+                                       << "northwind/memberships/avery"
+                                       << "";
     }
 
     void memberships() {
@@ -136,78 +135,44 @@ private slots:
                                                               {"description", description}});
         QCOMPARE(r.status, 201);
         QCOMPARE(r.header("Location"), m_http->url(p).toEncoded());
-        QCOMPARE(r.object()["full_name"].toString(), QString("northwind/ops"));
-        QCOMPARE(r.object()["permissions"].toObject()["admin"].toBool(), true);
+        QCOMPARE(r.object().value("permissions")["admin"].toBool(), true);
         QCOMPARE(m_emu->fileOnMain("northwind", "ops", "README.md").value_or(""),
                  "# ops\n" + description.toUtf8() + "\n");
-        QVERIFY(m_emu->commitParents("northwind", "ops", m_emu->mainHeadSha("northwind", "ops"))
-                    .isEmpty());
+        QVERIFY(m_emu->commitParents("northwind", "ops", head()).isEmpty());
 
         // Names are unique regardless of case.
         r = m_http->post("/orgs/northwind/repos", {{"name", "OPS"}});
         QCOMPARE(r.status, 422);
         QCOMPARE(r.message(), QString("Repository creation failed."));
-        const QJsonObject err = r.object()["errors"].toArray().at(0).toObject();
-        QCOMPARE(err["field"].toString(), QString("name"));
-        QCOMPARE(err["message"].toString(), QString("name already exists on this account"));
-
-        QCOMPARE(as("casey").post("/orgs/northwind/repos", {{"name", "x"}}).status, 404);
-        QCOMPARE(m_http->post("/orgs/northwind/repos", {{"private", true}}).status, 422);
-        const Headers json{{"Content-Type", "application/json"}};
-        QCOMPARE(m_http->send("POST", "/orgs/northwind/repos", "{nope", json).status, 400);
+        QCOMPARE(r.object().value("errors")[0]["message"].toString(),
+                 QString("name already exists on this account"));
     }
 
     void emptyRepositoryRefusesGitData() {
         QCOMPARE(m_http->post("/orgs/northwind/repos", {{"name", "bare"}}).status, 201);
         const QString bare = "/repos/northwind/bare";
         for (const auto &r : {m_http->get(bare + "/git/ref/heads/main"),
-                              m_http->post(bare + "/git/trees", {{"tree", QJsonArray{}}}),
-                              m_http->post(bare + "/git/commits", {{"message", "m"}})}) {
+                              m_http->post(bare + "/git/trees", {{"tree", QJsonArray{}}})}) {
             QCOMPARE(r.status, 409);
             QCOMPARE(r.message(), QString("Git Repository is empty."));
         }
-        const HttpResult contents = m_http->get(bare + "/contents/README.md");
-        QCOMPARE(contents.status, 404);
-        QCOMPARE(contents.message(), QString("This repository is empty."));
-    }
-
-    void privateRepositoryIsInvisibleToOutsiders() {
-        QVERIFY(m_emu->createRepoDirect("northwind", "secret"));
-        QVERIFY(m_emu->createRepoDirect("northwind", "open", {.isPrivate = false}));
-        const EmulatorHttp outsider = as("casey");
-        QCOMPARE(outsider.get("/repos/northwind/secret").status, 404);
-        QCOMPARE(outsider.get("/repos/northwind/secret/contents/README.md").status, 404);
-        const HttpResult open = outsider.get("/repos/northwind/open");
-        QCOMPARE(open.status, 200);
-        QCOMPARE(open.object()["permissions"].toObject()["push"].toBool(), false);
-        // Read access does not allow writing git data.
-        QCOMPARE(outsider.post("/repos/northwind/open/git/blobs", {{"content", "x"}}).status, 403);
-        QCOMPARE(m_http->get("/repos/northwind/secret/").status, 404); // trailing slash
+        QCOMPARE(m_http->get(bare + "/contents/README.md").status, 404);
     }
 
     void contentsAreWrappedBase64() {
         QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
         const QByteArray text = QByteArray("* @avery the ownership file\n").repeated(40);
         m_emu->writeFileDirect("northwind", "ops", ".github/CODEOWNERS", text);
-        const QString first = m_emu->mainHeadSha("northwind", "ops");
-        m_emu->writeFileDirect("northwind", "ops", ".github/CODEOWNERS", "* @mallory\n");
-
-        // ?ref= reads the older commit.
-        const HttpResult r = m_http->get(p + "/contents/.github/CODEOWNERS?ref=" + first);
-        const QJsonObject o = r.object();
+        const QJsonObject o = m_http->get(p + "/contents/.github/CODEOWNERS").object();
         const QByteArray content = o["content"].toString().toLatin1();
         const QList<QByteArray> lines = content.split('\n');
         QVERIFY(content.endsWith('\n'));
         for (int i = 0; i < lines.size() - 2; ++i)
             QCOMPARE(lines.at(i).size(), 60);
         QCOMPARE(QByteArray::fromBase64(QByteArray(content).replace('\n', "")), text);
-        QCOMPARE(o["encoding"].toString(), QString("base64"));
-        QCOMPARE(o["size"].toInt(), text.size());
         // The sha is the blob's, which the git data API serves.
         QCOMPARE(m_http->get(p + "/git/blobs/" + o["sha"].toString()).status, 200);
         QCOMPARE(m_http->get(p + "/contents/.github/MISSING").status, 404);
-        QCOMPARE(m_http->get(p + "/contents/.github").array().at(0)["name"].toString(),
-                 QString("CODEOWNERS"));
     }
 
     void treesOverlayOrReplace() {
@@ -215,46 +180,40 @@ private slots:
         QVERIFY(!commitOnMain(*m_http, p, {blobEntry("d/a.md", "A")}).isEmpty());
         QCOMPARE(m_emu->filesOnMain("northwind", "ops"), QStringList({"README.md", "d/a.md"}));
         // sha null deletes; the emptied directory disappears.
-        const QJsonObject remove{
-            {"path", "d/a.md"}, {"mode", "100644"}, {"type", "blob"}, {"sha", QJsonValue::Null}};
+        QJsonObject remove = blobEntry("d/a.md", "");
+        remove.remove("content");
+        remove["sha"] = QJsonValue::Null;
         QVERIFY(!commitOnMain(*m_http, p, {remove}).isEmpty());
         QCOMPARE(m_emu->filesOnMain("northwind", "ops"), QStringList({"README.md"}));
-        // Without base_tree the tree holds only the given entries.
         QVERIFY(!commitOnMain(*m_http, p, {blobEntry("only.md", "O")}, false).isEmpty());
         QCOMPARE(m_emu->filesOnMain("northwind", "ops"), QStringList({"only.md"}));
     }
 
     void treeValidation_data() {
-        QTest::addColumn<QJsonObject>("entry");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message");
-        const QJsonObject ok = blobEntry("a.md", "x");
-        QJsonObject neither = ok;
-        neither.remove("content");
-        const auto with = [](QJsonObject entry, const char *key, const QJsonValue &value) {
-            entry[key] = value;
-            return entry;
-        };
-        QTest::newRow("sha and content")
-            << with(ok, "sha", QString(40, 'a')) << "Request contained both";
-        QTest::newRow("neither") << neither << "Must supply either";
-        QTest::newRow("bad mode") << with(ok, "mode", "644") << "is not one of";
-        QTest::newRow("dot-dot path")
-            << with(ok, "path", "../etc/passwd") << "malformed path component";
-        QTest::newRow("unknown sha")
-            << with(neither, "sha", QString(40, '1')) << "is not a valid blob";
-        QTest::newRow("delete missing")
-            << with(with(neither, "sha", QJsonValue::Null), "path", "no/such.md")
-            << "does not exist";
-        QTest::newRow("commit as base_tree") << QJsonObject() << "base_tree is not a valid tree";
+        QTest::newRow("sha and content") << "sha" << QString(40, 'a') << "Request contained both";
+        QTest::newRow("dot-dot path") << "path"
+                                      << "../etc/passwd"
+                                      << "malformed path component";
+        QTest::newRow("commit as base_tree") << ""
+                                             << ""
+                                             << "base_tree is not a valid tree";
     }
 
     void treeValidation() {
-        QFETCH(QJsonObject, entry);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
         QFETCH(QString, message);
         QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
-        QJsonObject body{{"tree", QJsonArray{entry.isEmpty() ? blobEntry("a.md", "x") : entry}}};
-        if (entry.isEmpty())
-            body["base_tree"] = m_emu->mainHeadSha("northwind", "ops");
+        QJsonObject entry = blobEntry("a.md", "x");
+        QJsonObject body;
+        if (key.isEmpty())
+            body["base_tree"] = head();
+        else
+            entry[key] = value;
+        body["tree"] = QJsonArray{entry};
         const HttpResult r = m_http->post(p + "/git/trees", body);
         QCOMPARE(r.status, 422);
         QVERIFY2(r.message().contains(message), qPrintable(r.message()));
@@ -262,55 +221,35 @@ private slots:
 
     void refUpdates() {
         QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
-        const QString root = m_emu->mainHeadSha("northwind", "ops");
+        const QString root = head();
         const QString second = commitOnMain(*m_http, p, {blobEntry("a.md", "A")});
         QCOMPARE(m_emu->commitParents("northwind", "ops", second), QStringList{root});
 
-        // Moving back to the root is not a fast forward.
-        HttpResult r = m_http->patch(p + "/git/refs/heads/main", {{"sha", root}, {"force", false}});
+        HttpResult r = moveMain(root, false);
         QCOMPARE(r.status, 422);
         QCOMPARE(r.message(), QString("Update is not a fast forward"));
-        QCOMPARE(m_emu->mainHeadSha("northwind", "ops"), second);
-        r = m_http->patch(p + "/git/refs/heads/main", {{"sha", root}, {"force", true}});
+        QCOMPARE(head(), second);
+        r = moveMain(root, true);
         QCOMPARE(r.status, 200);
-        QCOMPARE(r.object()["object"].toObject()["sha"].toString(), root);
-        QCOMPARE(r.object()["ref"].toString(), QString("refs/heads/main"));
-
-        r = m_http->patch(p + "/git/refs/heads/nothing", {{"sha", root}});
-        QCOMPARE(r.message(), QString("Reference does not exist"));
-        QCOMPARE(m_http->patch(p + "/git/refs/heads/main", {{"sha", QString(40, 'a')}}).status,
-                 422);
+        QCOMPARE(r.object().value("object")["sha"].toString(), root);
         QCOMPARE(m_http->get(p + "/git/ref/heads/nothing").status, 404);
-        QCOMPARE(m_http->get(p + "/git/commits/" + QString(40, 'a')).status, 404);
-        r = m_http->post(p + "/git/commits", {{"message", "m"},
-                                              {"tree", m_emu->mainTreeSha("northwind", "ops")},
-                                              {"parents", QJsonArray{QString(40, 'b')}}});
-        QCOMPARE(r.status, 422);
     }
 
     void protectedMainRefusesUpdates() {
         QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
         QCOMPARE(m_http->put(p + "/branches/main/protection", protectionRules()).status, 200);
-        const QString before = m_emu->mainHeadSha("northwind", "ops");
+        const QString before = head();
         const HttpResult c =
             m_http->post(p + "/git/commits", {{"message", "m"},
                                               {"tree", m_emu->mainTreeSha("northwind", "ops")},
                                               {"parents", QJsonArray{before}}});
         QCOMPARE(c.status, 201);
         for (bool force : {false, true}) {
-            const HttpResult r = m_http->patch(p + "/git/refs/heads/main",
-                                               {{"sha", c.object()["sha"]}, {"force", force}});
+            const HttpResult r = moveMain(c.object()["sha"], force);
             QCOMPARE(r.status, 422);
             QCOMPARE(r.message(), QString("Changes must be made through a pull request."));
         }
-        QCOMPARE(m_emu->mainHeadSha("northwind", "ops"), before);
-
-        // Administrators pass when the rules do not bind them.
-        QJsonObject lenient = protectionRules();
-        lenient["enforce_admins"] = false;
-        m_emu->setProtection("northwind", "ops", lenient);
-        QCOMPARE(m_http->patch(p + "/git/refs/heads/main", {{"sha", c.object()["sha"]}}).status,
-                 200);
+        QCOMPARE(head(), before);
     }
 
     void collaboratorsPaginate() {
@@ -318,7 +257,7 @@ private slots:
         for (int i = 0; i < 72; ++i)
             m_emu->addCollaborator("northwind", "ops", QString("user%1").arg(i), "write");
         const int total = 74; // avery (owner) and blake (member with read) on top
-        QCOMPARE(m_http->get(p + "/collaborators").array().size(), 30); // default page size
+        QCOMPARE(m_http->get(p + "/collaborators").array().size(), 30);
         HttpResult r = m_http->get(p + "/collaborators?per_page=500");
         QCOMPARE(r.array().size(), total); // capped at 100, which holds them all
         QVERIFY(r.header("Link").isEmpty());
@@ -329,8 +268,8 @@ private slots:
         int pages = 0;
         for (; !next.isEmpty() && pages < 10; ++pages) {
             r = EmulatorHttp::wait(m_http->start("GET", next));
-            for (const auto &c : r.array())
-                seen.insert(c.toObject()["login"].toString());
+            for (const QJsonValue c : r.array())
+                seen.insert(c["login"].toString());
             next = QUrl();
             for (const QByteArray &part : r.header("Link").split(',')) {
                 const QByteArray link = part.trimmed();
@@ -352,17 +291,15 @@ private slots:
         m_emu->addCollaborator("northwind", "ops", "casey", "triage");
         // login, role and the five permission flags from admin down to pull
         QStringList seen;
-        for (const auto &c : m_http->get(p + "/collaborators").array()) {
+        for (const QJsonValue c : m_http->get(p + "/collaborators").array()) {
             QString flags;
             for (const char *level : {"admin", "maintain", "push", "triage", "pull"})
-                flags += c.toObject()["permissions"].toObject()[level].toBool() ? '1' : '0';
-            seen << c.toObject()["login"].toString() + ' ' + c.toObject()["role_name"].toString() +
-                        ' ' + flags;
+                flags += c["permissions"][level].toBool() ? '1' : '0';
+            seen << c["login"].toString() + ' ' + c["role_name"].toString() + ' ' + flags;
         }
         QCOMPARE(seen,
                  QStringList({"avery admin 11111", "blake read 00001", "casey triage 00011"}));
-        // Listing needs push access.
-        QCOMPARE(as("blake").get(p + "/collaborators").status, 404);
+        QCOMPARE(as("blake").get(p + "/collaborators").status, 404); // needs push access
     }
 
     void protectionLifecycle() {
@@ -370,52 +307,41 @@ private slots:
         const QString path = p + "/branches/main/protection";
         QCOMPARE(m_http->get(path).message(), QString("Branch not protected"));
 
-        HttpResult r = m_http->put(path, protectionRules());
-        QCOMPARE(r.status, 200);
+        const QJsonObject shape = m_http->put(path, protectionRules()).object();
         QCOMPARE(m_emu->protectionOf("northwind", "ops"), std::optional(protectionRules()));
-        const QJsonObject shape = r.object();
         QVERIFY(shape["url"].toString().endsWith(path));
         QCOMPARE(shape["enforce_admins"]["enabled"].toBool(), true);
-        QCOMPARE(shape["allow_force_pushes"]["enabled"].toBool(), false);
         QCOMPARE(shape["required_pull_request_reviews"]["require_code_owner_reviews"].toBool(),
                  true);
         QVERIFY(!shape.contains("required_status_checks") && !shape.contains("restrictions"));
         QCOMPARE(m_http->get(path).object(), shape);
-
-        // Plain members may not read or change it.
-        QCOMPARE(as("blake").get(path).status, 403);
         QCOMPARE(as("blake").del(path).status, 403);
 
-        r = m_http->del(path);
+        const HttpResult r = m_http->del(path);
         QCOMPARE(r.status, 204);
-        QVERIFY(r.body.isEmpty());
-        QVERIFY(!m_emu->protectionOf("northwind", "ops"));
+        QVERIFY(r.body.isEmpty() && !m_emu->protectionOf("northwind", "ops"));
         QCOMPARE(m_http->del(path).status, 404);
     }
 
     void protectionValidation_data() {
-        QTest::addColumn<QJsonObject>("body");
+        QTest::addColumn<QStringList>("missing");
         QTest::addColumn<QString>("message");
-        const QJsonObject full{{"required_status_checks", QJsonValue::Null},
-                               {"enforce_admins", QJsonValue::Null},
-                               {"required_pull_request_reviews", QJsonValue::Null},
-                               {"restrictions", QJsonValue::Null}};
-        QJsonObject body = full;
-        body.remove("enforce_admins");
-        QTest::newRow("one missing")
-            << body << "Invalid request.\n\n\"enforce_admins\" wasn't supplied.";
-        body.remove("restrictions");
+        QTest::newRow("one missing") << QStringList{"enforce_admins"}
+                                     << "Invalid request.\n\n\"enforce_admins\" wasn't supplied.";
         QTest::newRow("two missing")
-            << body << "Invalid request.\n\n\"enforce_admins\", \"restrictions\" weren't supplied.";
-        body = full;
-        body["required_pull_request_reviews"] = QJsonObject{{"required_approving_review_count", 7}};
-        QTest::newRow("seven reviews") << body << "required_approving_review_count";
+            << QStringList{"enforce_admins", "restrictions"}
+            << "Invalid request.\n\n\"enforce_admins\", \"restrictions\" weren't supplied.";
     }
 
     void protectionValidation() {
-        QFETCH(QJsonObject, body);
+        QFETCH(QStringList, missing);
         QFETCH(QString, message);
         QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        QJsonObject body;
+        for (const char *key : {"required_status_checks", "enforce_admins",
+                                "required_pull_request_reviews", "restrictions"})
+            if (!missing.contains(key))
+                body[key] = QJsonValue::Null;
         const HttpResult r = m_http->put(p + "/branches/main/protection", body);
         QCOMPARE(r.status, 422);
         QVERIFY2(r.message().contains(message), qPrintable(r.message()));
@@ -425,16 +351,138 @@ private slots:
     void planRefusesPrivateProtection() {
         QVERIFY(m_emu->createRepoDirect("tinyshop", "ops"));
         QVERIFY(m_emu->createRepoDirect("tinyshop", "site", {.isPrivate = false}));
-        const QString path = "/repos/tinyshop/ops/branches/main/protection";
-        for (const auto &r : {m_http->put(path, protectionRules()), m_http->get(path)}) {
-            QCOMPARE(r.status, 403);
-            QCOMPARE(r.message(), QString("Upgrade to GitHub Team or make this repository public "
-                                          "to enable this feature."));
-        }
+        const HttpResult r =
+            m_http->put("/repos/tinyshop/ops/branches/main/protection", protectionRules());
+        QCOMPARE(r.status, 403);
+        QCOMPARE(r.message(), QString("Upgrade to GitHub Team or make this repository public "
+                                      "to enable this feature."));
         QVERIFY(!m_emu->protectionOf("tinyshop", "ops"));
         QCOMPARE(
             m_http->put("/repos/tinyshop/site/branches/main/protection", protectionRules()).status,
             200);
+    }
+
+    // Instrumentation: request records, injected faults, concurrent service.
+    void requestsAreRecorded() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        QSignalSpy finished(m_emu.get(), &GitHubEmulator::requestFinished);
+        m_http->get("/repos/northwind/ops/collaborators?per_page=5&page=2");
+        m_http->patch("/repos/northwind/ops/git/refs/heads/main", {{"sha", "x"}, {"force", false}});
+        const auto all = m_emu->requests();
+        QCOMPARE(all.size(), 2);
+        QCOMPARE(finished.size(), 2);
+        QCOMPARE(all[0].path, QString("/repos/northwind/ops/collaborators"));
+        QCOMPARE(all[0].query.queryItemValue("per_page"), QString("5"));
+        QVERIFY(all[0].authorization().startsWith("Bearer ghu_"));
+        QCOMPARE(all[1].json().toObject()["force"].toBool(true), false);
+        QCOMPARE(all[1].header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(all[1].status, 422);
+        QCOMPARE(m_emu->requests("PATCH", "/repos/*/*/git/refs/**").size(), 1);
+    }
+
+    void fixedResponsesCountDownAndFilterByMethod() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        m_emu->injectFault("PUT", "/repos/*/*/branches/main/protection",
+                           Fault::fixed(502, R"({"message":"Server Error"})", 1));
+        // A GET on the same path is not hit and does not use up the fault.
+        const QString path = "/repos/northwind/ops/branches/main/protection";
+        QCOMPARE(m_http->get(path).status, 404);
+        const HttpResult r = m_http->put(path, protectionRules());
+        QCOMPARE(r.status, 502);
+        QCOMPARE(r.message(), QString("Server Error"));
+        QVERIFY(!m_emu->protectionOf("northwind", "ops")); // refused requests change nothing
+        QCOMPARE(m_http->put(path, protectionRules()).status, 200);
+    }
+
+    void pathPatterns_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("hit");
+        QTest::newRow("exact is not a prefix") << "/user"
+                                               << "/user/orgs" << false;
+        QTest::newRow("star stops at slash") << "/repos/*"
+                                             << "/repos/northwind/ops" << false;
+        QTest::newRow("double star spans") << "/repos/**/CODEOWNERS"
+                                           << "/repos/n/ops/contents/.github/CODEOWNERS" << true;
+        QTest::newRow("dots are literal") << "/repos/*/ops/a.b"
+                                          << "/repos/x/ops/aXb" << false;
+    }
+
+    void pathPatterns() {
+        QFETCH(QString, pattern);
+        QFETCH(QString, path);
+        QFETCH(bool, hit);
+        m_emu->injectFault("*", pattern, Fault::fixed(418, "{}"));
+        QCOMPARE(m_http->get(path).status == 418, hit);
+    }
+
+    void brokenReplies() {
+        m_emu->injectFault("GET", "/user", Fault::malformed(1));
+        const HttpResult r = m_http->get("/user");
+        QCOMPARE(r.status, 200);
+        QJsonParseError error;
+        QJsonDocument::fromJson(r.body, &error);
+        QVERIFY(error.error != QJsonParseError::NoError);
+
+        m_emu->injectFault("GET", "/user", Fault::drop(1));
+        const HttpResult dropped = m_http->get("/user");
+        QVERIFY(dropped.error != QNetworkReply::NoError &&
+                dropped.error != QNetworkReply::TimeoutError);
+        QCOMPARE(m_emu->requests().last().status, 0);
+        QCOMPARE(m_emu->inFlight(), 0);
+        QCOMPARE(m_http->get("/user").status, 200); // the server goes on serving
+    }
+
+    void rateLimits_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("secondary");
+        QTest::newRow("primary 429") << 429 << false;
+        QTest::newRow("secondary 403") << 403 << true;
+    }
+
+    void rateLimits() {
+        QFETCH(int, status);
+        QFETCH(bool, secondary);
+        m_emu->injectFault("*", "/user/**", Fault::rateLimit(status, secondary, 30));
+        const HttpResult r = m_http->get("/user/installations");
+        QCOMPARE(r.status, status);
+        QVERIFY(r.header("x-ratelimit-reset").toLongLong() > QDateTime::currentSecsSinceEpoch());
+        QCOMPARE(r.header("x-ratelimit-resource"), QByteArray("core"));
+        QCOMPARE(r.header("retry-after"), secondary ? QByteArray("30") : QByteArray());
+        QCOMPARE(r.header("x-ratelimit-remaining") == "0", !secondary);
+        QVERIFY(r.message().startsWith(secondary ? "You have exceeded a secondary rate limit"
+                                                 : "API rate limit exceeded"));
+    }
+
+    void servesSeveralRequestsAtOnce() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        // The health check overlaps four requests; all four must be in flight
+        // together rather than queued behind one another.
+        m_emu->setLatency(300);
+        QList<QNetworkReply *> replies;
+        for (const QString path :
+             {"", "/contents/README.md", "/branches/main/protection", "/collaborators"})
+            replies.append(m_http->start("GET", m_http->url(p + path)));
+        for (auto *reply : replies)
+            QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 15000);
+        QCOMPARE(m_emu->peakInFlight(), 4);
+        QCOMPARE(replies[0]->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QCOMPARE(replies[2]->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 404);
+        qDeleteAll(replies);
+    }
+
+    void clientGoneBeforeDelayedReply() {
+        m_emu->injectFault("GET", "/user", Fault::latency(500));
+        QSignalSpy finished(m_emu.get(), &GitHubEmulator::requestFinished);
+        QNetworkReply *reply = m_http->start("GET", m_http->url("/user"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_emu->inFlight(), 1, 10000);
+        reply->abort();
+        delete reply;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        QCOMPARE(m_emu->inFlight(), 0);
+        QCOMPARE(m_emu->requests().first().status, 0);
+        m_emu->clearFaults();
+        QCOMPARE(m_http->get("/user").status, 200);
     }
 };
 

@@ -1,17 +1,17 @@
+#include "RelayConfig.h"
 #include "RelayServer.h"
 
 #include "EmulatorHttp.h"
 #include "GitHubEmulator.h"
 
-#include <QCryptographicHash>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
-#include <QUuid>
 
 using namespace std::chrono_literals;
 using Fault = GitHubEmulator::Fault;
@@ -25,15 +25,10 @@ const QString kTokenPath = QStringLiteral("/login/oauth/access_token");
 // Everything logged while the tests run, to prove what never gets there.
 QMutex g_logMutex;
 QStringList g_log;
-QtMessageHandler g_previousHandler = nullptr;
 
-void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-    {
-        QMutexLocker lock(&g_logMutex);
-        g_log.append(message);
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message) {
+    QMutexLocker lock(&g_logMutex);
+    g_log.append(message);
 }
 
 QStringList takeLog() {
@@ -41,8 +36,19 @@ QStringList takeLog() {
     return std::exchange(g_log, {});
 }
 
-QByteArray compact(const QJsonObject &object) {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+// The two required settings plus `extra`; an empty value removes a setting.
+// Built by hand, so the test process's own environment plays no part.
+QProcessEnvironment env(const QList<QPair<QString, QString>> &extra = {}) {
+    QProcessEnvironment environment;
+    environment.insert(RelayEnv::clientId, "Iv1.abc");
+    environment.insert(RelayEnv::clientSecret, "top-secret");
+    for (const auto &[name, value] : extra) {
+        if (value.isEmpty())
+            environment.remove(name);
+        else
+            environment.insert(name, value);
+    }
+    return environment;
 }
 
 } // namespace
@@ -53,25 +59,26 @@ class TestRelayServer : public QObject {
     std::unique_ptr<GitHubEmulator> m_emulator;
     std::unique_ptr<RelayServer> m_relay;
     EmulatorHttp m_client{QUrl()};
+    QTemporaryDir m_dir;
+
+    QString fileWith(const QByteArray &content) const {
+        QFile file(m_dir.filePath(QString::number(qHash(content))));
+        return file.open(QIODevice::WriteOnly) && file.write(content) >= 0 ? file.fileName()
+                                                                           : QString();
+    }
 
     std::unique_ptr<RelayServer> startRelay(QUrl webUrl, std::chrono::milliseconds timeout = 10s) {
-        RelayConfig config;
-        config.port = 0;
-        config.clientId = kClientId;
-        config.clientSecret = kSecret;
-        config.gitHubWebUrl = webUrl;
-        config.upstreamTimeout = timeout;
-        auto relay = std::make_unique<RelayServer>(config);
+        auto relay = std::make_unique<RelayServer>(RelayConfig{.port = 0,
+                                                               .clientId = kClientId,
+                                                               .clientSecret = kSecret,
+                                                               .gitHubWebUrl = webUrl,
+                                                               .upstreamTimeout = timeout});
         return relay->listen() ? std::move(relay) : nullptr;
     }
 
-    QUrl relayUrl(const QString &path) const {
-        QUrl url = m_relay->baseUrl();
-        url.setPath(path);
-        return url;
-    }
+    QUrl relayUrl(const QString &path) const { return m_relay->baseUrl().resolved(QUrl(path)); }
     QNetworkReply *startExchange(const QJsonObject &body) {
-        return m_client.start("POST", relayUrl("/v1/github/exchange"), compact(body),
+        return m_client.start("POST", relayUrl("/v1/github/exchange"), QJsonDocument(body).toJson(),
                               {{"Content-Type", "application/json"}});
     }
     HttpResult exchange(const QJsonObject &body) { return EmulatorHttp::wait(startExchange(body)); }
@@ -109,16 +116,13 @@ class TestRelayServer : public QObject {
     }
 
 private slots:
-    void initTestCase() { g_previousHandler = qInstallMessageHandler(captureMessage); }
+    void initTestCase() { qInstallMessageHandler(captureMessage); }
 
     void init() {
         m_emulator = std::make_unique<GitHubEmulator>();
         QVERIFY(m_emulator->start());
         m_emulator->addUser("octo");
-        GitHubEmulator::OAuthApp app;
-        app.clientId = kClientId;
-        app.clientSecret = kSecret;
-        m_emulator->setOAuthApp(app);
+        m_emulator->setOAuthApp({.clientId = kClientId, .clientSecret = kSecret});
         m_emulator->setAutoApprove(true);
         m_emulator->setAuthorizingUser("octo");
         m_relay = startRelay(m_emulator->webUrl());
@@ -131,36 +135,9 @@ private slots:
         m_emulator.reset();
     }
 
-    void healthAndUnknownAddresses_data() {
-        QTest::addColumn<QByteArray>("verb");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("status");
-        QTest::newRow("health") << QByteArray("GET") << "/healthz" << 200;
-        QTest::newRow("health by POST") << QByteArray("POST") << "/healthz" << 405;
-        QTest::newRow("unknown path") << QByteArray("GET") << "/v1/github/token" << 404;
-        QTest::newRow("trailing slash") << QByteArray("POST") << "/v1/github/exchange/" << 404;
-    }
-
-    void healthAndUnknownAddresses() {
-        QFETCH(QByteArray, verb);
-        QFETCH(QString, path);
-        QFETCH(int, status);
-        const HttpResult result = EmulatorHttp::wait(
-            m_client.start(verb, relayUrl(path), "x", {{"Content-Type", "text/plain"}}));
-        QCOMPARE(result.status, status);
-        QCOMPARE(result.header("Allow"), status == 405 ? QByteArray("GET") : QByteArray());
-        QCOMPARE(result.body == "ok", status == 200);
-    }
-
     void callbackHandsTheBrowserToTheApp_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("location"); // empty: 400 expected
-        QTest::newRow("state first") << "state=S&code=C"
-                                     << "keelmark://github?code=C&state=S";
-        QTest::newRow("no state") << "code=C"
-                                  << "keelmark://github?code=C";
-        QTest::newRow("first code wins") << "code=one&code=two&state=S"
-                                         << "keelmark://github?code=one&state=S";
         // Characters that would add or change items are encoded again.
         QTest::newRow("reserved characters")
             << "code=a%2Bb%26c%3Dd%20e&state=x%23y%2F"
@@ -168,7 +145,6 @@ private slots:
         QTest::newRow("declined") << "error=access_denied&error_description=No&state=S"
                                   << "keelmark://github?error=access_denied&state=S";
         QTest::newRow("neither") << "state=S" << QString();
-        QTest::newRow("empty code") << "code=&state=S" << QString();
     }
 
     void callbackHandsTheBrowserToTheApp() {
@@ -179,29 +155,24 @@ private slots:
         const HttpResult result = EmulatorHttp::wait(m_client.start("GET", url));
         if (location.isEmpty()) {
             QCOMPARE(result.status, 400);
-            QVERIFY(result.header("Content-Type").startsWith("text/plain"));
             QVERIFY(result.body.contains("neither an authorisation code nor an error"));
             return;
         }
         QCOMPARE(result.status, 302);
         QCOMPARE(QString::fromUtf8(result.header("Location")), location);
         // The page links to the same address for browsers that stop here.
-        QVERIFY(result.header("Content-Type").startsWith("text/html"));
         QVERIFY2(result.body.contains("href=\"" + location.toHtmlEscaped().toUtf8() + "\""),
                  result.body.constData());
-        QCOMPARE(result.header("Cache-Control"), QByteArray("no-store"));
     }
 
-    void signInEndToEnd() {
-        const QString state = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        const QString callback = relayUrl("/v1/github/callback").toString();
-        const QUrlQuery query{
-            {"client_id", kClientId}, {"redirect_uri", callback}, {"state", state}};
+    void signInRefreshAndTheLog() {
         // The browser: GitHub approves and sends it to the relay, which sends
         // it on to the app.
+        const QString state = QStringLiteral("4F1C2A3B-77");
         const HttpResult approved =
-            EmulatorHttp(m_emulator->webUrl()).get("/login/oauth/authorize?" + query.toString());
-        QVERIFY(approved.header("Location").startsWith(callback.toUtf8()));
+            EmulatorHttp(m_emulator->webUrl())
+                .get("/login/oauth/authorize?client_id=" + kClientId + "&redirect_uri=" +
+                     relayUrl("/v1/github/callback").toString() + "&state=" + state);
         const HttpResult toApp = EmulatorHttp::wait(
             m_client.start("GET", QUrl::fromEncoded(approved.header("Location"))));
         QCOMPARE(toApp.status, 302);
@@ -210,45 +181,48 @@ private slots:
         QCOMPARE(QUrlQuery(appUrl).queryItemValue("state"), state);
         const QString code = QUrlQuery(appUrl).queryItemValue("code");
 
-        // The app exchanges the code through the relay.
-        const HttpResult tokens = exchange({{"code", code}});
-        QCOMPARE(tokens.status, 200);
-        QVERIFY(tokens.header("Content-Type").startsWith("application/json"));
-        QCOMPARE(tokens.object().value("expires_in").toInt(), 28800);
-        QCOMPARE(userStatus(tokens.object().value("access_token").toString()), 200);
-
-        // The relay, not the app, supplied the client credentials.
-        QCOMPARE(tokenCalls().size(), 1);
+        // The app exchanges the code; the relay supplies the client credentials.
+        const QJsonObject first = exchange({{"code", code}}).object();
+        QCOMPARE(userStatus(first.value("access_token").toString()), 200);
         QCOMPARE(tokenCalls().first().header("accept"), QByteArray("application/json"));
         const QUrlQuery form(QString::fromUtf8(tokenCalls().first().body));
         QCOMPARE(form.queryItemValue("client_id"), kClientId);
         QCOMPARE(form.queryItemValue("client_secret"), kSecret);
 
-        // A code works once; GitHub's error comes back as GitHub sent it.
-        const HttpResult again = exchange({{"code", code}});
-        QCOMPARE(again.status, 200);
-        QCOMPARE(again.object().value("error").toString(), QString("bad_verification_code"));
-    }
-
-    void refreshRotatesTheTokens() {
-        const QJsonObject first =
-            exchange({{"code", m_emulator->mintAuthorizationCode("octo")}}).object();
-        const QString oldAccess = first.value("access_token").toString();
+        // Refresh rotates both tokens; the spent one gets GitHub's HTTP-200
+        // error, unchanged.
         const QString oldRefresh = first.value("refresh_token").toString();
         const QJsonObject rotated = refresh(oldRefresh).object();
-        const QString newAccess = rotated.value("access_token").toString();
-        QVERIFY(!newAccess.isEmpty() && newAccess != oldAccess);
+        QCOMPARE(userStatus(rotated.value("access_token").toString()), 200);
+        QCOMPARE(userStatus(first.value("access_token").toString()), 401);
         QVERIFY(rotated.value("refresh_token").toString() != oldRefresh);
-        QCOMPARE(userStatus(newAccess), 200);
-        QCOMPARE(userStatus(oldAccess), 401);
-
-        // The old refresh token is spent: GitHub's HTTP-200 error, unchanged.
         const HttpResult replay = refresh(oldRefresh);
         QCOMPARE(replay.status, 200);
         QCOMPARE(replay.object().value("error").toString(), QString("bad_refresh_token"));
-        const QUrlQuery form(QString::fromUtf8(tokenCalls().last().body));
-        QCOMPARE(form.queryItemValue("grant_type"), QString("refresh_token"));
-        QCOMPARE(form.queryItemValue("client_secret"), kSecret);
+        m_emulator->injectFault("POST", kTokenPath, Fault::fixed(500, "{}"));
+        QCOMPARE(exchange({{"code", code}}).status, 502);
+
+        // One line per request; no secret, token or query string in any line.
+        const QStringList log = takeLog();
+        for (const QString &line : log) {
+            for (const QString &secret :
+                 {kSecret, code, state, first.value("access_token").toString(), oldRefresh,
+                  rotated.value("access_token").toString(),
+                  rotated.value("refresh_token").toString()})
+                QVERIFY2(!line.contains(secret), qPrintable(line));
+            QVERIFY2(!line.contains('?'), qPrintable(line));
+        }
+        static const QRegularExpression requestLine(
+            R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (GET|POST) (/\S*) (\d{3}) \d+\.\dms$)");
+        QStringList requests;
+        for (const QString &line : log) {
+            if (const auto match = requestLine.match(line); match.hasMatch())
+                requests.append(match.capturedTexts().mid(1).join(' '));
+        }
+        QCOMPARE(requests,
+                 (QStringList{"GET /v1/github/callback 302", "POST /v1/github/exchange 200",
+                              "POST /v1/github/exchange 200", "POST /v1/github/exchange 200",
+                              "POST /v1/github/exchange 502"}));
     }
 
     void requestShapes_data() {
@@ -266,26 +240,15 @@ private slots:
             return "{\"code\":\"" + QByteArray(size - 11, 'a') + "\"}";
         };
         row("GET", {}, 405, {}, "GET");
-        row("PUT", valid, 405, "application/json", "PUT");
         row("no content type", valid, 415, {});
-        row("text/plain", valid, 415, "text/plain");
-        row("json, other charset", valid, 415, "application/json; charset=iso-8859-1");
         row("json-ish type", valid, 415, "application/jsonx");
         row("over 16 KiB", padded(16 * 1024 + 1), 413);
         row("not JSON", "code=abc", 400);
-        row("array", R"(["abc"])", 400);
-        row("empty object", "{}", 400);
-        row("empty code", R"({"code":""})", 400);
-        row("numeric code", R"({"code":42})", 400);
-        row("null verifier", R"({"code":"a","code_verifier":null})", 400);
         row("unknown field", R"({"code":"a","client_secret":"mine"})", 400);
-        row("refresh token alone", R"({"refresh_token":"r"})", 400);
         row("refresh without token", R"({"grant_type":"refresh_token"})", 400);
-        row("other grant type", R"({"grant_type":"authorization_code","code":"a"})", 400);
         row("refresh plus code", R"({"grant_type":"refresh_token","refresh_token":"r","code":"a"})",
             400);
         row("charset utf-8", valid, 200, "application/json; charset=UTF-8");
-        row("upper-case type", valid, 200, "Application/JSON");
         row("16 KiB exactly", padded(16 * 1024), 200);
     }
 
@@ -306,23 +269,15 @@ private slots:
         if (status == 200)
             return; // GitHub's bad-code answer
         QVERIFY2(!result.object().value("error").toString().isEmpty(), result.body.constData());
-        QVERIFY(!result.object().value("error_description").toString().isEmpty());
         if (status == 405)
             QCOMPARE(result.header("Allow"), QByteArray("POST"));
     }
 
-    void hugeUploadIsCutOffUnread_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::newRow("plain") << QByteArray("/v1/github/exchange");
-        QTest::newRow("with a query") << QByteArray("/v1/github/exchange?code=hidden");
-    }
-
     void hugeUploadIsCutOffUnread() {
-        QFETCH(QByteArray, target);
         // Announces 100 MB and starts sending; the relay answers 413 without
         // waiting for (or buffering) the rest.
-        const HttpResult result = raw("POST " + target +
-                                      " HTTP/1.1\r\nHost: relay\r\nContent-Type: application/json"
+        const HttpResult result = raw("POST /v1/github/exchange?code=hidden HTTP/1.1\r\nHost: "
+                                      "relay\r\nContent-Type: application/json"
                                       "\r\nContent-Length: 104857600\r\n\r\n" +
                                       QByteArray(256 * 1024, ' '));
         QCOMPARE(result.status, 413);
@@ -335,27 +290,16 @@ private slots:
         QCOMPARE(m_client.get(relayUrl("/healthz").toString()).status, 200);
     }
 
-    void keepAliveConnectionsGetAFreshBudget() {
-        // One connection, many requests just under the body limit: the cap
-        // applies per request, not per connection.
-        const QString code = QString(15 * 1024, 'a');
+    void exchangeBodiesReachGitHubIntact() {
+        // Each request on one connection gets its own 16 KiB budget, and the
+        // values are form-encoded so that GitHub decodes them as sent.
+        const QString code = QStringLiteral("a+b&c=d %25é") + QString(15 * 1024, 'a');
         for (int i = 0; i < 6; ++i)
-            QCOMPARE(exchange({{"code", code}}).status, 200);
+            QCOMPARE(exchange({{"code", code}, {"code_verifier", "v+&="}}).status, 200);
         QCOMPARE(tokenCalls().size(), 6);
-    }
-
-    void valuesAreFormEncodedForGitHub() {
-        const QString odd = QStringLiteral("a+b&c=d %25é");
-        exchange({{"code", odd}, {"code_verifier", odd}});
-        QCOMPARE(tokenCalls().size(), 1);
-        QVERIFY(tokenCalls()
-                    .first()
-                    .header("content-type")
-                    .startsWith("application/x-www-form-urlencoded"));
-        // Decoded the way a form is: every value arrives intact.
-        const QUrlQuery form(QString::fromUtf8(tokenCalls().first().body));
-        QCOMPARE(form.queryItemValue("code", QUrl::FullyDecoded), odd);
-        QCOMPARE(form.queryItemValue("code_verifier", QUrl::FullyDecoded), odd);
+        const QUrlQuery form(QString::fromUtf8(tokenCalls().last().body));
+        QCOMPARE(form.queryItemValue("code", QUrl::FullyDecoded), code);
+        QCOMPARE(form.queryItemValue("code_verifier", QUrl::FullyDecoded), QString("v+&="));
         QCOMPARE(form.queryItems().size(), 4);
     }
 
@@ -368,13 +312,8 @@ private slots:
             << QByteArray("{ \"error\" : \"bad_verification_code\",\n  \"error_description\":"
                           "\"The code passed is incorrect or expired.\", \"extra\": [1, 2] }")
             << true;
-        QTest::newRow("client error with JSON") << 404 << QByteArray("{\"message\":\"x\"}") << true;
         QTest::newRow("server error") << 500 << QByteArray("{}") << false;
-        QTest::newRow("unicorn page") << 503 << QByteArray("<html>No server</html>") << false;
         QTest::newRow("html at 200") << 200 << QByteArray("<html></html>") << false;
-        QTest::newRow("form reply")
-            << 200 << QByteArray("access_token=x&token_type=bearer") << false;
-        QTest::newRow("redirect") << 302 << QByteArray() << false;
         QTest::newRow("corrupted body") << -1 << QByteArray() << false;
         QTest::newRow("connection dropped") << -2 << QByteArray() << false;
         QTest::newRow("nobody listening") << -3 << QByteArray() << false;
@@ -410,7 +349,7 @@ private slots:
         QNetworkReply *slow = startExchange({{"code", "slow"}});
         QTRY_COMPARE_WITH_TIMEOUT(m_relay->pendingExchanges(), 1, 10000);
         // The wait on GitHub does not hold up anyone else.
-        QCOMPARE(m_client.get(relayUrl("/healthz").toString()).status, 200);
+        QCOMPARE(m_client.get(relayUrl("/healthz").toString()).body, QByteArray("ok"));
         QVERIFY(!slow->isFinished());
         const HttpResult result = EmulatorHttp::wait(slow);
         QCOMPARE(result.status, 504);
@@ -436,51 +375,53 @@ private slots:
         QCOMPARE(EmulatorHttp::wait(reply).status, 0);
     }
 
-    void logHasOneLinePerRequestAndNoSecrets() {
-        const QByteArray verifier = "log-verifier-" + QUuid::createUuid().toByteArray(QUuid::Id128);
-        const QString code = m_emulator->mintAuthorizationCode(
-            "octo", {},
-            QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
-                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-        const QString state = "STATE-" + QUuid::createUuid().toString(QUuid::Id128);
+    // Configuration from the environment.
+    void readsEverySetting() {
+        QString error;
+        const auto config = relayConfigFromEnvironment(
+            env({{RelayEnv::listenAddress, "::1"},
+                 {RelayEnv::port, "9443"},
+                 {RelayEnv::gitHubUrl, "http://127.0.0.1:4000"},
+                 {RelayEnv::appScheme, "keelmark-dev"},
+                 {RelayEnv::upstreamTimeoutMs, "2500"},
+                 {RelayEnv::clientSecret, ""},
+                 {RelayEnv::clientSecretFile, fileWith("from-a-file\n")}}),
+            &error);
+        QVERIFY2(config, qPrintable(error));
+        QCOMPARE(config->clientSecret, QStringLiteral("from-a-file"));
+        QCOMPARE(config->listenAddress, QHostAddress(QHostAddress::LocalHostIPv6));
+        QCOMPARE(config->port, quint16(9443));
+        QCOMPARE(config->gitHubWebUrl, QUrl("http://127.0.0.1:4000"));
+        QCOMPARE(config->appScheme, QStringLiteral("keelmark-dev"));
+        QCOMPARE(config->upstreamTimeout, std::chrono::milliseconds(2500));
+    }
 
-        QUrl callback = relayUrl("/v1/github/callback");
-        callback.setQuery(QStringLiteral("code=%1&state=%2").arg(code, state));
-        QCOMPARE(EmulatorHttp::wait(m_client.start("GET", callback)).status, 302);
-        const QJsonObject tokens =
-            exchange({{"code", code}, {"code_verifier", QString(verifier)}}).object();
-        const QString refreshToken = tokens.value("refresh_token").toString();
-        QVERIFY(!refreshToken.isEmpty()); // the verifier reached GitHub
-        const QJsonObject rotated = refresh(refreshToken).object();
-        QCOMPARE(refresh(refreshToken).status, 200); // spent token
-        QCOMPARE(m_client
-                     .send("POST", relayUrl("/v1/github/exchange").toString(), code.toUtf8(),
-                           {{"Content-Type", "text/plain"}})
-                     .status,
-                 415);
-        m_emulator->injectFault("POST", kTokenPath, Fault::fixed(500, "{}"));
-        QCOMPARE(exchange({{"code", code}}).status, 502);
+    void refusesToStart_data() {
+        QTest::addColumn<QString>("name"); // the variable the message must name
+        QTest::addColumn<QString>("value");
+        QTest::newRow("no client id") << RelayEnv::clientId << "";
+        QTest::newRow("no secret") << RelayEnv::clientSecret << "";
+        QTest::newRow("secret file missing") << RelayEnv::clientSecretFile << "/nonexistent/s";
+        QTest::newRow("both secret and file") << RelayEnv::clientSecretFile << "BOTH";
+        QTest::newRow("port not a number") << RelayEnv::port << "80a";
+        QTest::newRow("address not an address") << RelayEnv::listenAddress << "relay.example";
+        QTest::newRow("github url without host") << RelayEnv::gitHubUrl << "github.com";
+        QTest::newRow("scheme with a colon") << RelayEnv::appScheme << "keelmark:";
+    }
 
-        const QStringList log = takeLog();
-        for (const QString &line : log) {
-            for (const QString &secret :
-                 {kSecret, code, state, QString(verifier), tokens.value("access_token").toString(),
-                  refreshToken, rotated.value("access_token").toString(),
-                  rotated.value("refresh_token").toString()})
-                QVERIFY2(!line.contains(secret), qPrintable(line));
-            QVERIFY2(!line.contains('?'), qPrintable(line));
-        }
-        static const QRegularExpression requestLine(
-            R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (GET|POST) (/\S*) (\d{3}) \d+\.\dms$)");
-        QStringList requests;
-        for (const QString &line : log) {
-            if (const auto match = requestLine.match(line); match.hasMatch())
-                requests.append(match.capturedTexts().mid(1).join(' '));
-        }
-        QCOMPARE(requests,
-                 (QStringList{"GET /v1/github/callback 302", "POST /v1/github/exchange 200",
-                              "POST /v1/github/exchange 200", "POST /v1/github/exchange 200",
-                              "POST /v1/github/exchange 415", "POST /v1/github/exchange 502"}));
+    void refusesToStart() {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QList<QPair<QString, QString>> settings{{name, value}};
+        if (value == "BOTH") // which one would win?
+            settings[0].second = fileWith("other");
+        else if (name == RelayEnv::clientSecretFile)
+            settings.append(qMakePair(QString(RelayEnv::clientSecret), QString()));
+        QString error;
+        QVERIFY(!relayConfigFromEnvironment(env(settings), &error));
+        QVERIFY2(error.contains(name), qPrintable(error));
+        // The message names the variable but never repeats the secret.
+        QVERIFY2(!error.contains(QLatin1String("top-secret")), qPrintable(error));
     }
 };
 
