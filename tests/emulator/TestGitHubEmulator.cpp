@@ -1,20 +1,52 @@
-// The REST side of the emulator, checked against GitHub's documented
-// behaviour with a plain HTTP client.
+// The emulator checked against GitHub's documented behaviour with a plain
+// HTTP client, and its git objects against git itself.
 #include "EmulatorHttp.h"
 #include "GitHubEmulator.h"
 
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrlQuery>
 
 #include <memory>
 
 using Fault = GitHubEmulator::Fault;
+
+namespace {
+
+const QString kCallback = QStringLiteral("http://127.0.0.1:9/v1/github/callback");
+const QString kState = QStringLiteral("4F1C2A3B-0000-4000-8000-1234567890AB");
+const QString kVerifier = QStringLiteral("a-verifier-of-enough-length-0123456789-abcdefghij");
+using Params = QList<QPair<QString, QString>>;
+
+QString challengeFor(const QString &verifier) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256)
+            .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// The id the authorisation page's form posts back.
+QString requestIdOf(const HttpResult &page) {
+    static const QRegularExpression id(QStringLiteral("name=\"request\" value=\"([^\"]+)\""));
+    return id.match(QString::fromUtf8(page.body)).captured(1);
+}
+
+QUrlQuery queryOf(const HttpResult &redirect) {
+    return QUrlQuery(QUrl::fromEncoded(redirect.header("Location")));
+}
+
+} // namespace
 
 class TestGitHubEmulator : public QObject {
     Q_OBJECT
 
     std::unique_ptr<GitHubEmulator> m_emu;
     std::unique_ptr<EmulatorHttp> m_http; // avery: owner of northwind
+    std::unique_ptr<EmulatorHttp> m_web;
+    QTemporaryDir m_dir; // a git repository to compare object ids with
     const QString p = QStringLiteral("/repos/northwind/ops");
 
     EmulatorHttp as(const QString &login) const {
@@ -25,7 +57,58 @@ class TestGitHubEmulator : public QObject {
         return m_http->patch(p + "/git/refs/heads/main", {{"sha", sha}, {"force", force}});
     }
 
+    HttpResult authorizePage(const QString &challenge = {}) const {
+        QString query = "client_id=Iv1.testclient&redirect_uri=" + kCallback + "&state=" + kState;
+        if (!challenge.isEmpty())
+            query += "&code_challenge=" + challenge + "&code_challenge_method=S256";
+        return m_web->get("/login/oauth/authorize?" + query);
+    }
+    // Shows the page, then presses Approve the way the page's form does.
+    QString approve(const QString &challenge = {}) const {
+        const HttpResult r = m_web->send(
+            "POST", "/login/oauth/authorize",
+            "request=" + requestIdOf(authorizePage(challenge)).toUtf8() + "&authorize=1",
+            {{"Content-Type", "application/x-www-form-urlencoded"}});
+        return queryOf(r).queryItemValue("code");
+    }
+    HttpResult exchange(Params params) const {
+        params.prepend({"client_secret", "s3cret"});
+        params.prepend({"client_id", "Iv1.testclient"});
+        QUrlQuery form;
+        for (const auto &[key, value] : params)
+            form.addQueryItem(key, QString::fromUtf8(QUrl::toPercentEncoding(value)));
+        return m_web->send("POST", "/login/oauth/access_token",
+                           form.toString(QUrl::FullyEncoded).toUtf8(),
+                           {{"Content-Type", "application/x-www-form-urlencoded"},
+                            {"Accept", "application/json"}});
+    }
+    QJsonObject refresh(const QString &token) const {
+        return exchange({{"grant_type", "refresh_token"}, {"refresh_token", token}}).object();
+    }
+
+    // git's trimmed output, or an empty text when git is missing or fails.
+    QString git(const QStringList &args, const QByteArray &input = {},
+                const QStringList &env = {}) const {
+        QProcess git;
+        git.setWorkingDirectory(m_dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString &setting : env)
+            environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        git.setProcessEnvironment(environment);
+        git.start("git", args);
+        git.write(input);
+        git.closeWriteChannel();
+        if (!git.waitForFinished(30000) || git.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(git.readAllStandardOutput()).trimmed();
+    }
+    QByteArray blob(const QByteArray &content) const {
+        return git({"hash-object", "-w", "--stdin"}, content).toUtf8();
+    }
+
 private slots:
+    void initTestCase() { git({"init", "-q", "."}); }
+
     void init() {
         m_emu = std::make_unique<GitHubEmulator>();
         QVERIFY(m_emu->start());
@@ -38,9 +121,14 @@ private slots:
         m_emu->setMembership("noapp", "avery", "admin");
         m_emu->addUser("casey"); // in no organisation
         m_http = std::make_unique<EmulatorHttp>(m_emu->apiUrl(), m_emu->issueToken("avery"));
+        m_emu->setOAuthApp(
+            {.clientId = "Iv1.testclient", .clientSecret = "s3cret", .callbackUrls = {kCallback}});
+        m_emu->setAuthorizingUser("avery");
+        m_web = std::make_unique<EmulatorHttp>(m_emu->webUrl());
     }
 
     void cleanup() {
+        m_web.reset();
         m_http.reset();
         m_emu.reset();
     }
@@ -483,6 +571,231 @@ private slots:
         QCOMPARE(m_emu->requests().first().status, 0);
         m_emu->clearFaults();
         QCOMPARE(m_http->get("/user").status, 200);
+    }
+
+    // The web host: authorisation page and token endpoint.
+    void authorisationPage() {
+        const HttpResult page = authorizePage();
+        QVERIFY(page.header("Content-Type").startsWith("text/html"));
+        QVERIFY(page.body.contains("Authorize KeelMark") && page.body.contains("avery"));
+        QVERIFY(!approve().isEmpty());
+
+        // Declining redirects with access_denied, and the request is spent.
+        const QString id = requestIdOf(authorizePage());
+        const HttpResult r = m_web->get("/login/oauth/authorize?request=" + id + "&authorize=0");
+        QVERIFY(r.header("Location").startsWith(kCallback.toUtf8() + '?'));
+        QCOMPARE(queryOf(r).queryItemValue("error"), QString("access_denied"));
+        QCOMPARE(queryOf(r).queryItemValue("state"), kState);
+        QVERIFY(!queryOf(r).hasQueryItem("code"));
+        QCOMPARE(m_web->get("/login/oauth/authorize?request=" + id + "&authorize=1").status, 404);
+
+        m_emu->setAutoApprove(true);
+        const QUrlQuery automatic = queryOf(authorizePage());
+        QVERIFY(!automatic.queryItemValue("code").isEmpty());
+        QCOMPARE(automatic.queryItemValue("state"), kState);
+    }
+
+    void authorizeRequestErrors_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("error"); // empty: 404, no redirect
+        QTest::newRow("unknown client") << "client_id=Iv1.other&redirect_uri=" + kCallback << "";
+        QTest::newRow("unregistered redirect")
+            << "client_id=Iv1.testclient&redirect_uri=http://evil.example/cb&state=s"
+            << "redirect_uri_mismatch";
+        QTest::newRow("plain challenge") << "client_id=Iv1.testclient&redirect_uri=" + kCallback +
+                                                "&state=s&code_challenge=abc"
+                                                "&code_challenge_method=plain"
+                                         << "invalid_request";
+    }
+
+    void authorizeRequestErrors() {
+        QFETCH(QString, query);
+        QFETCH(QString, error);
+        const HttpResult r = m_web->get("/login/oauth/authorize?" + query);
+        QCOMPARE(r.status, error.isEmpty() ? 404 : 302);
+        QCOMPARE(queryOf(r).queryItemValue("error"), error);
+        // Never to the address the request named, only to a registered one.
+        if (!error.isEmpty())
+            QVERIFY(r.header("Location").startsWith(kCallback.toUtf8() + '?'));
+    }
+
+    void exchangeErrorsComeWithStatus200_data() {
+        QTest::addColumn<Params>("params");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("wrong secret")
+            << Params{{"client_secret", "wrong"}} << "incorrect_client_credentials";
+        QTest::newRow("code used twice") << Params{{"reuse", ""}} << "bad_verification_code";
+        QTest::newRow("pkce without verifier") << Params{{"pkce", ""}} << "bad_verification_code";
+        QTest::newRow("pkce wrong verifier")
+            << Params{{"pkce", ""}, {"code_verifier", kVerifier + "x"}} << "bad_verification_code";
+        QTest::newRow("unknown refresh token")
+            << Params{{"grant_type", "refresh_token"}, {"refresh_token", "ghr_unknown"}}
+            << "bad_refresh_token";
+    }
+
+    void exchangeErrorsComeWithStatus200() {
+        QFETCH(Params, params);
+        QFETCH(QString, error);
+        const bool pkce = params.first().first == "pkce";
+        const QString code = approve(pkce ? challengeFor(kVerifier) : QString());
+        QVERIFY(!code.isEmpty());
+        if (params.first().first == "reuse")
+            QVERIFY(exchange({{"code", code}}).object().contains("access_token"));
+        if (pkce || params.first().first == "reuse")
+            params.removeFirst();
+        params.prepend({"code", code});
+        const HttpResult r = exchange(params);
+        QCOMPARE(r.status, 200);
+        QCOMPARE(r.object()["error"].toString(), error);
+        QVERIFY(r.object()["error_uri"].toString().startsWith("https://docs.github.com/"));
+        QVERIFY(!r.object().contains("access_token"));
+    }
+
+    void refreshRotatesBothTokens() {
+        const QJsonObject first =
+            exchange({{"code", approve(challengeFor(kVerifier))}, {"code_verifier", kVerifier}})
+                .object();
+        QCOMPARE(first["expires_in"].toInt(), 28800);
+        const QString oldAccess = first["access_token"].toString();
+        const QString oldRefresh = first["refresh_token"].toString();
+
+        // An expired access token answers 401; its refresh token still renews it.
+        EmulatorHttp oldApi(m_emu->apiUrl(), oldAccess);
+        m_emu->expireToken(oldAccess);
+        QCOMPARE(oldApi.get("/user").message(), QString("Bad credentials"));
+        const QJsonObject second = refresh(oldRefresh);
+        const QString newAccess = second["access_token"].toString();
+        QVERIFY(!newAccess.isEmpty() && newAccess != oldAccess);
+        QVERIFY(second["refresh_token"].toString() != oldRefresh);
+        QCOMPARE(EmulatorHttp(m_emu->apiUrl(), newAccess).get("/user").status, 200);
+        // The old refresh token is spent; a refresh token is no access token.
+        QCOMPARE(refresh(oldRefresh)["error"].toString(), QString("bad_refresh_token"));
+        QCOMPARE(
+            EmulatorHttp(m_emu->apiUrl(), second["refresh_token"].toString()).get("/user").status,
+            401);
+    }
+
+    void nonExpiringAppOmitsExpiry() {
+        GitHubEmulator::OAuthApp app = m_emu->oauthApp();
+        app.expiringTokens = false;
+        m_emu->setOAuthApp(app);
+        QStringList keys = exchange({{"code", approve()}}).object().keys();
+        keys.sort();
+        QCOMPARE(keys, QStringList({"access_token", "scope", "token_type"}));
+    }
+
+    // Authorise -> exchange -> create repository -> commit a tree on main ->
+    // protect -> read the file back -> list collaborators, all over HTTP.
+    void walkThroughTheWholePath() {
+        const QJsonObject tokens =
+            exchange({{"code", approve(challengeFor(kVerifier))}, {"code_verifier", kVerifier}})
+                .object();
+        const EmulatorHttp api(m_emu->apiUrl(), tokens["access_token"].toString());
+        QCOMPARE(api.get("/user/installations").object()["total_count"].toInt(), 2);
+
+        QCOMPARE(api.get(p).status, 404);
+        QCOMPARE(api.post("/orgs/northwind/repos",
+                          {{"name", "ops"}, {"private", true}, {"auto_init", true}})
+                     .status,
+                 201);
+        const QString codeowners = "* @avery\n.github/ @avery\n";
+        QVERIFY(!commitOnMain(
+                     api, p,
+                     {blobEntry(".github/CODEOWNERS", codeowners), blobEntry(".mcp.json", "{}")})
+                     .isEmpty());
+        QCOMPARE(m_emu->filesOnMain("northwind", "ops"),
+                 QStringList({".github/CODEOWNERS", ".mcp.json", "README.md"}));
+
+        QCOMPARE(api.put(p + "/branches/main/protection", protectionRules()).status, 200);
+        const QString content =
+            api.get(p + "/contents/.github/CODEOWNERS").object()["content"].toString();
+        QCOMPARE(QByteArray::fromBase64(content.toLatin1()), codeowners.toUtf8());
+
+        m_emu->addCollaborator("northwind", "ops", "blake", "write");
+        const QJsonArray collaborators = api.get(p + "/collaborators").array();
+        QCOMPARE(collaborators.size(), 2);
+        QCOMPARE(collaborators.at(1)["permissions"]["push"].toBool(), true);
+    }
+
+    // Object ids as git computes them.
+    void blobs_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("binary") << QByteArray("\x00\x01\xff\x7f\r\n", 6);
+    }
+
+    void blobs() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        QFETCH(QByteArray, content);
+        const HttpResult r = m_http->post(
+            "/repos/northwind/ops/git/blobs",
+            {{"content", QString::fromLatin1(content.toBase64())}, {"encoding", "base64"}});
+        QCOMPARE(r.status, 201);
+        QCOMPARE(r.object()["sha"].toString(), git({"hash-object", "--stdin"}, content));
+    }
+
+    void treesSortAsGitDoes() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        // git compares a directory as if its name ended in '/', and '-' < '.' <
+        // '/', so it orders a-b, a.txt, a; a plain name sort would put a first.
+        QJsonArray entries{blobEntry("a-b", "dash\n"), blobEntry("a.txt", "dot\n"),
+                           blobEntry("a/b.txt", "nested\n"), blobEntry("a/c/deep.md", "deeper\n"),
+                           blobEntry("Z.md", "capital\n")};
+        QJsonObject script = blobEntry("run.sh", "#!/bin/sh\n");
+        script["mode"] = "100755";
+        entries.append(script);
+        const HttpResult r = m_http->post("/repos/northwind/ops/git/trees", {{"tree", entries}});
+        QCOMPARE(r.status, 201);
+
+        const QByteArray deep =
+            git({"mktree"}, "100644 blob " + blob("deeper\n") + "\tdeep.md\n").toUtf8();
+        const QByteArray a = git({"mktree"}, "100644 blob " + blob("nested\n") + "\tb.txt\n" +
+                                                 "040000 tree " + deep + "\tc\n")
+                                 .toUtf8();
+        const QString root = git(
+            {"mktree"}, "100644 blob " + blob("dash\n") + "\ta-b\n100644 blob " + blob("dot\n") +
+                            "\ta.txt\n040000 tree " + a + "\ta\n100644 blob " + blob("capital\n") +
+                            "\tZ.md\n100755 blob " + blob("#!/bin/sh\n") + "\trun.sh\n");
+        QVERIFY(!root.isEmpty());
+        QCOMPARE(r.object()["sha"].toString(), root);
+        // The listing comes in git's order too.
+        QStringList names;
+        for (const auto &e : r.object()["tree"].toArray())
+            names << e.toObject()["path"].toString() + ' ' + e.toObject()["mode"].toString();
+        QCOMPARE(names, QStringList({"Z.md 100644", "a-b 100644", "a.txt 100644", "a 040000",
+                                     "run.sh 100755"}));
+    }
+
+    void commits() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        // The initial commit, handed to git byte for byte, has the same id.
+        const QString root = m_emu->mainHeadSha("northwind", "ops");
+        const QString rootTree = m_emu->mainTreeSha("northwind", "ops");
+        QCOMPARE(git({"mktree"}, "100644 blob " + blob("# ops\n") + "\tREADME.md\n"), rootTree);
+        QCOMPARE(git({"hash-object", "-w", "-t", "commit", "--stdin"},
+                     m_emu->gitObject("northwind", "ops", root).value_or(QByteArray())),
+                 root);
+
+        const QString message = "Governance files\n\nOne commit for the whole set.\n";
+        const HttpResult r =
+            m_http->post("/repos/northwind/ops/git/commits",
+                         {{"message", message},
+                          {"tree", rootTree},
+                          {"parents", QJsonArray{root}},
+                          {"author", QJsonObject{{"name", "Avery Admin"},
+                                                 {"email", "avery@example.com"},
+                                                 {"date", "2024-05-01T12:00:00+02:00"}}},
+                          {"committer", QJsonObject{{"name", "GitHub"},
+                                                    {"email", "noreply@github.com"},
+                                                    {"date", "2024-05-01T10:30:00Z"}}}});
+        QCOMPARE(r.status, 201);
+        const QString expected =
+            git({"commit-tree", rootTree, "-p", root}, message.toUtf8(),
+                {"GIT_AUTHOR_NAME=Avery Admin", "GIT_AUTHOR_EMAIL=avery@example.com",
+                 "GIT_AUTHOR_DATE=@1714557600 +0200", "GIT_COMMITTER_NAME=GitHub",
+                 "GIT_COMMITTER_EMAIL=noreply@github.com", "GIT_COMMITTER_DATE=@1714559400 +0000"});
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(r.object()["sha"].toString(), expected);
     }
 };
 
