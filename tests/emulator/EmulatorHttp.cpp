@@ -48,15 +48,12 @@ HttpResult EmulatorHttp::wait(QNetworkReply *reply) {
 }
 
 QJsonObject protectionRules() {
-    return {{"required_status_checks", QJsonValue::Null},
-            {"enforce_admins", true},
-            {"required_pull_request_reviews", QJsonObject{{"required_approving_review_count", 1},
-                                                          {"require_code_owner_reviews", true},
-                                                          {"dismiss_stale_reviews", true}}},
-            {"restrictions", QJsonValue::Null},
-            {"required_linear_history", true},
-            {"allow_force_pushes", false},
-            {"allow_deletions", false}};
+    return QJsonDocument::fromJson(R"({"required_status_checks": null, "enforce_admins": true,
+        "required_pull_request_reviews": {"required_approving_review_count": 1,
+            "require_code_owner_reviews": true, "dismiss_stale_reviews": true},
+        "restrictions": null, "required_linear_history": true, "allow_force_pushes": false,
+        "allow_deletions": false})")
+        .object();
 }
 
 QJsonObject blobEntry(const QString &path, const QString &content) {
