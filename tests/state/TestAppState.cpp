@@ -1,6 +1,9 @@
 #include "AppState.h"
+#include "PersistedState.h"
 #include "PersistenceService.h"
+#include "Records.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,8 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -25,6 +30,38 @@ QByteArray readAll(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+PersistedState fullRecord() {
+    PersistedState state;
+    state.setupComplete = true;
+    state.gitHubUsername = QString::fromUtf8("Zoë-日本 \"quoted\"\n");
+    state.repoName = QStringLiteral("ops");
+    state.isSetupMode = true;
+    state.gitHubConnected = true;
+    state.setupRole = QStringLiteral("forSomeoneElse");
+    state.orgId = 9007199254740993LL; // not representable as a double
+    state.orgLogin = QStringLiteral("acme");
+    state.orgIsAdmin = true;
+    return state;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+const QByteArray validBase = R"({"setupComplete":true,"gitHubUsername":"octo","repoName":"ops",
+    "isSetupMode":false,"gitHubConnected":true,"orgIsAdmin":false)";
+
+// Decodes with the record type's own decoder and hands back its encoding.
+using Codec = std::function<std::optional<QJsonObject>(const QJsonValue &)>;
+template <typename Record> Codec codec() {
+    return [](const QJsonValue &json) -> std::optional<QJsonObject> {
+        const auto record = Record::fromJson(json);
+        return record ? std::optional(record->toJson()) : std::nullopt;
+    };
+}
+
 } // namespace
 
 class TestAppState : public QObject {
@@ -33,11 +70,7 @@ class TestAppState : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PersistenceService> m_persistence;
 
-    void writeState(const QByteArray &bytes) {
-        QFile file(m_persistence->filePath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
+    void writeState(const QByteArray &bytes) { writeFile(m_persistence->filePath(), bytes); }
     QJsonObject saved() const {
         return QJsonDocument::fromJson(readAll(m_persistence->filePath())).object();
     }
@@ -175,6 +208,160 @@ private slots:
         QCOMPARE(statusSpy.count(), 1);
         QCOMPARE(state.statusLabel(), QStringLiteral("Protected"));
         QCOMPARE(state.statusColor(), statusColor(MachineStatusState::protected_));
+    }
+
+    // The state file on its own.
+    void encodesSortedKeysAndOmitsAbsentOptionals() {
+        const QByteArray full = fullRecord().encode();
+        const QStringList order{"gitHubConnected", "gitHubUsername", "isSetupMode",
+                                "orgId",           "orgIsAdmin",     "orgLogin",
+                                "repoName",        "setupComplete",  "setupRole"};
+        qsizetype last = -1;
+        for (const QString &key : order) {
+            const qsizetype at = full.indexOf('"' + key.toUtf8() + "\":");
+            QVERIFY2(at > last, qPrintable(key));
+            last = at;
+        }
+        QCOMPARE(full.count('\n'), order.size() + 2); // pretty-printed, one key a line
+        QVERIFY(full.contains("\n    \"orgId\": 9007199254740993,\n"));
+
+        const QByteArray minimal = PersistedState{}.encode();
+        QCOMPARE(QJsonDocument::fromJson(minimal).object().keys(),
+                 (QStringList{"gitHubConnected", "gitHubUsername", "isSetupMode", "orgIsAdmin",
+                              "repoName", "setupComplete"}));
+        QVERIFY(!minimal.contains("null"));
+    }
+
+    void roundTrip() {
+        PersistedState odd; // an id without a login, negative
+        odd.orgId = -1;
+        for (const PersistedState &state : {PersistedState{}, fullRecord(), odd})
+            QVERIFY(PersistedState::decode(state.encode()) == state);
+    }
+
+    void decodeRules_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("ok");
+        // validBase + one more key: the optionals and the type rules.
+        const auto with = [](const char *name, const char *extra, bool ok) {
+            QTest::newRow(name) << QByteArray(validBase + extra + "}") << ok;
+        };
+        with("unknown key", R"(,"theme":"dark")", true);
+        with("setupRole null", R"(,"setupRole":null)", true);
+        with("unknown role text is still text", R"(,"setupRole":"admin")", true);
+        with("orgId as text", R"(,"orgId":"12")", false);
+        with("orgId fraction", R"(,"orgId":1.5)", false);
+        with("orgId too large", R"(,"orgId":1e300)", false);
+        with("orgId at the 64-bit limit", R"(,"orgId":9223372036854775807)", true);
+        with("setupRole number", R"(,"setupRole":3)", false);
+        with("invalid UTF-8", ",\"orgLogin\":\"\xff\"", false);
+        // The required keys: missing, null or of the wrong type.
+        const auto without = [](const char *name, QByteArray from, QByteArray to) {
+            QTest::newRow(name) << QByteArray(validBase + "}").replace(from, to) << false;
+        };
+        without("orgIsAdmin null", "\"orgIsAdmin\":false", "\"orgIsAdmin\":null");
+        without("repoName missing", "\"repoName\":\"ops\",", "");
+        without("bool as text", "\"setupComplete\":true", "\"setupComplete\":\"true\"");
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("not JSON") << QByteArray("setupComplete=true") << false;
+    }
+
+    void decodeRules() {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, ok);
+        QCOMPARE(PersistedState::decode(json).has_value(), ok);
+    }
+
+    void serviceLoadsDefaultsAndDropsUnknownKeys() {
+        QTemporaryDir dir;
+        PersistenceService service(dir.path() + "/io.keelmark.app");
+        QVERIFY(service.load() == PersistedState{});
+
+        writeFile(service.filePath(), validBase + R"(,"theme":"dark"})");
+        const PersistedState loaded = service.load();
+        QCOMPARE(loaded.gitHubUsername, QStringLiteral("octo"));
+        QVERIFY(service.save(loaded));
+        QVERIFY(!readAll(service.filePath()).contains("theme"));
+    }
+
+    void failedWriteLeavesPreviousFile() {
+        QTemporaryDir dir;
+        PersistenceService service(dir.path());
+        QVERIFY(service.save(fullRecord()));
+        const QByteArray before = readAll(service.filePath());
+
+        // A file-size limit makes the write fail even for root, the way a
+        // full disk would.
+        PersistedState big = fullRecord();
+        big.repoName = QString(64 * 1024, QLatin1Char('x'));
+        struct rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto *previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const bool bigSaved = service.save(big);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QVERIFY(!bigSaved);
+        QCOMPARE(readAll(service.filePath()), before);
+        // No temporary file left behind beside it.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"state.json"});
+    }
+
+    void unusableDirectoryIsSilent() {
+        QTemporaryDir dir;
+        writeFile(dir.path() + "/blocker", "not a directory");
+        PersistenceService service(dir.path() + "/blocker/io.keelmark.app");
+        QVERIFY(service.load() == PersistedState{});
+        QVERIFY(!service.save(fullRecord()));
+    }
+
+    // The records GitHub and the team service send.
+    void decodeAndEncode_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("ok");
+        const auto row = [](const char *name, const char *type, const char *json, bool ok) {
+            QTest::newRow(name) << QString(type) << QByteArray(json) << ok;
+        };
+        row("user", "user", R"({"login":"o","id":1,"avatar_url":"a.png","type":"User"})", true);
+        row("user, null avatar", "user", R"({"login":"o","id":1,"avatar_url":null})", true);
+        row("user, id as text", "user", R"({"login":"o","id":"1"})", false);
+        row("org without login", "org", R"({"id":42})", false);
+        row("membership, role not text", "membership", R"({"role":1})", false);
+        row("member, all", "member",
+            R"({"gitHubUsername":"ann","role":"staff","isOnline":true,"scopes":["repo"],)"
+            R"("lastSeen":"2026-03-01T09:15:42.000Z","machineName":"mbp"})",
+            true);
+        row("member, role in capitals", "member",
+            R"({"gitHubUsername":"ann","role":"CTO","isOnline":false})", false);
+        row("member, bad timestamp", "member",
+            R"({"gitHubUsername":"ann","role":"cto","isOnline":false,"lastSeen":"yesterday"})",
+            false);
+    }
+
+    void decodeAndEncode() {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, json);
+        QFETCH(bool, ok);
+        const QHash<QString, Codec> codecs{{"user", codec<GitHubUser>()},
+                                           {"org", codec<GitHubOrgResponse>()},
+                                           {"membership", codec<GitHubMembership>()},
+                                           {"member", codec<TeamMember>()}};
+        const QJsonDocument document = QJsonDocument::fromJson(json);
+        const auto encoded = codecs[type](document.object());
+        QCOMPARE(encoded.has_value(), ok);
+        if (!ok)
+            return;
+        // The encoding reads back to itself, keeps what it read, and leaves
+        // absent optionals out rather than writing null.
+        QCOMPARE(codecs[type](*encoded), encoded);
+        for (const QJsonValue &value : *encoded)
+            QVERIFY(!value.isNull());
+        for (const QString &key : encoded->keys())
+            QCOMPARE(encoded->value(key), document.object().value(key));
     }
 };
 
