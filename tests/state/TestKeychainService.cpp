@@ -125,7 +125,6 @@ private slots:
     void roundTrip() {
         for (const QString &value : {QStringLiteral("pässwörd-日本語-😀"), QString()}) {
             const QString key = freshKey();
-            QCOMPARE(load(key), std::nullopt);
             QVERIFY(save(key, value));
             QCOMPARE(load(key), std::optional<QString>(value));
         }
