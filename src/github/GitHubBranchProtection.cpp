@@ -35,10 +35,7 @@ QJsonObject ruleSet() {
 } // namespace
 
 QCoro::Task<bool> GitHubService::hasBranchProtection(QString org, QString repo) {
-    const QString path = protectionPath(org, repo);
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGet(path, token);
-    co_return reply.status == 200;
+    co_return co_await answersOk(protectionPath(org, repo));
 }
 
 QCoro::Task<> GitHubService::enableBranchProtection(QString org, QString repo) {

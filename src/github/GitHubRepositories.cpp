@@ -93,7 +93,10 @@ QJsonObject refUpdateBody(const QString &sha) {
 } // namespace
 
 QCoro::Task<bool> GitHubService::repoExists(QString org, QString name) {
-    const QString path = repoPath(org, name);
+    co_return co_await answersOk(repoPath(org, name));
+}
+
+QCoro::Task<bool> GitHubService::answersOk(QString path) {
     const QString token = co_await ensureValidToken();
     const Reply reply = co_await apiGet(path, token);
     co_return reply.status == 200;

@@ -110,6 +110,8 @@ private:
     QCoro::Task<Reply> send(QByteArray verb, QUrl url, QString token,
                             std::optional<QJsonObject> body);
     QCoro::Task<Reply> apiGet(QString path, QString token);
+    // GET with the held token: whether it answered 200 (present and readable).
+    QCoro::Task<bool> answersOk(QString path);
     QCoro::Task<QList<Reply>> apiGetPages(QString path, QString token);
     QCoro::Task<QByteArray> apiPost(QString path, QJsonObject body, QString token,
                                     int expectedStatus);

@@ -7,16 +7,12 @@
 #include "GitHubTestBench.h"
 #include "HealthCheckService.h"
 #include "LaunchOptions.h"
-#include "LocaleFormat.h"
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
-#include "PageWidgets.h"
 #include "PopoverWindow.h"
 #include "SettingsWindow.h"
-#include "SettingsWindowRoot.h"
 #include "Style.h"
 #include "UiTestSupport.h"
-#include "Widgets.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -121,11 +117,7 @@ private slots:
         QVERIFY(!delegate->settingsWindow());
         QVERIFY(opened.wait(5000));
         QVERIFY(clock.elapsed() >= 250);
-        SettingsWindow *window = delegate->settingsWindow();
-        QVERIFY(window->isVisible());
-        QCOMPARE(window->windowTitle(), QString("KeelMark"));
-        QCOMPARE(window->size(), QSize(800, 600));
-        QVERIFY(visibleChild(window, "setupWizard"));
+        QVERIFY(visibleChild(delegate->settingsWindow(), "setupWizard"));
         QVERIFY(!m_health->isHeartbeatRunning());
     }
 
@@ -135,7 +127,6 @@ private slots:
         QTest::addColumn<bool>("setUp");
         QTest::addColumn<bool>("withOrg");
         QTest::newRow("set up") << true << true;
-        QTest::newRow("set up, no organisation") << true << false;
         QTest::newRow("mid-wizard") << false << false;
     }
     void launchRestoresTokens() {
@@ -177,8 +168,7 @@ private slots:
     void noTrayOpensWindowAndSaysSo() {
         restart([](AppState &previous) {
             previous.setSetupComplete(true);
-            previous.setSelectedOrg(GitHubOrg{1, kOrg, true});
-            previous.setRepoName("ops");
+            chooseRepo(previous);
         });
         AppDelegate *delegate = makeDelegate(false);
         QSignalSpy checked(m_health.get(), &HealthCheckService::healthCheckFinished);
@@ -203,17 +193,12 @@ private slots:
         QCOMPARE(delegate->settingsWindow(), window);
         QVERIFY(window->isVisible());
         QVERIFY(visibleChild(window, "repoSetupStep"));
-        // The window is laid out from its content's limits only.
-        window->resize(300, 200);
-        QVERIFY(window->width() >= 720 && window->height() >= 520);
     }
 
     void popoverTogglesAndOpensSettings() {
         AppDelegate *delegate = makeDelegate();
         delegate->applicationDidFinishLaunching();
         PopoverWindow *popover = delegate->popover();
-        QCOMPARE(popover->size(), QSize(280, 200));
-        QVERIFY(popover->windowFlags().testFlag(Qt::Popup));
         delegate->togglePopover();
         QVERIFY(popover->isVisible());
         delegate->togglePopover();
@@ -224,18 +209,12 @@ private slots:
         QVERIFY(delegate->settingsWindow()->isVisible());
     }
 
-    void popoverPlacementStaysOnScreen_data() {
-        QTest::addColumn<QRect>("anchor");
-        QTest::addColumn<QPoint>("expected");
-        QTest::newRow("under a top-right icon") << QRect(1240, 0, 32, 32) << QPoint(1000, 36);
-        QTest::newRow("centred under the icon") << QRect(600, 0, 32, 32) << QPoint(475, 36);
-        QTest::newRow("above a bottom tray") << QRect(600, 768, 32, 32) << QPoint(475, 564);
-    }
     void popoverPlacementStaysOnScreen() {
-        QFETCH(QRect, anchor);
-        QFETCH(QPoint, expected);
-        QCOMPARE(PopoverWindow::placement(anchor, QSize(280, 200), QRect(0, 0, 1280, 800)),
-                 expected);
+        const QRect screen(0, 0, 1280, 800);
+        const QSize size(280, 200);
+        QCOMPARE(PopoverWindow::placement(QRect(1240, 0, 32, 32), size, screen), QPoint(1000, 36));
+        // Above a tray at the bottom.
+        QCOMPARE(PopoverWindow::placement(QRect(600, 768, 32, 32), size, screen), QPoint(475, 564));
     }
 
     void popoverFollowsState() {
@@ -244,49 +223,31 @@ private slots:
         MenuBarPopoverView view(
             UiContext{state, nullptr, nullptr}, [] {}, [&] { quit = true; });
         view.show();
-        const auto *dot = view.findChild<Widgets::Dot *>("popoverStatusDot");
-        QCOMPARE(labelText(&view, "popoverStatusLabel"), QString("Setup incomplete"));
         QVERIFY(!view.findChild<QWidget *>("popoverRepoRow")->isVisible());
-
         state->setMachineStatus(MachineStatusState::tamperAlert);
         QCOMPARE(labelText(&view, "popoverStatusLabel"), QString("Alert — check dashboard"));
-        QCOMPARE(dot->color(), statusColor(MachineStatusState::tamperAlert));
-        state->setSelectedOrg(GitHubOrg{1, kOrg, true});
-        QVERIFY(view.findChild<QWidget *>("popoverRepoRow")->isVisible());
-        QCOMPARE(labelText(&view, "popoverRepoText"), QString("acme/"));
-        state->setRepoName("ops");
+        chooseRepo(*state);
         QCOMPARE(labelText(&view, "popoverRepoText"), QString("acme/ops"));
         view.findChild<QPushButton *>("popoverQuitButton")->click();
         QVERIFY(quit);
     }
 
     // The desktop passes the URL it opens; everything else on the command
-    // line (Qt's and the test build's options, stray words) is not a URL.
-    void launchArguments_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("urls");
-        const QString url = "keelmark://github?code=1&state=2";
-        QTest::newRow("callback") << QStringList{"keelmark", url} << QStringList{url};
-        QTest::newRow("nothing") << QStringList{"keelmark"} << QStringList{};
-        QTest::newRow("qt options")
-            << QStringList{"keelmark", "-platform", "offscreen"} << QStringList{};
-        QTest::newRow("relative path") << QStringList{"keelmark", "some/file"} << QStringList{};
-        QTest::newRow("test options")
-            << QStringList{"keelmark", "--test-root", "/tmp/x", "--test-no-tray", url}
-            << QStringList{url};
-    }
+    // line (Qt's and the test build's options) is not a URL.
     void launchArguments() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QStringList, urls);
-        QCOMPARE(LaunchOptions::parse(arguments).urls, urls);
+        const QString url = "keelmark://github?code=1&state=2";
+        const auto urls = [](const QStringList &arguments) {
+            return LaunchOptions::parse(QStringList{"keelmark"} + arguments).urls;
+        };
+        QCOMPARE(urls({url}), QStringList{url});
+        QCOMPARE(urls({"-platform", "offscreen"}), QStringList{});
+        QCOMPARE(urls({"--test-root", "/tmp/x", "--test-no-tray", url}), QStringList{url});
     }
 
     void urlRouting_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("handled");
         QTest::newRow("callback") << "keelmark://github?code=abc&state=x" << true;
-        QTest::newRow("callback with a path") << "keelmark://github/any/path?code=abc" << true;
-        QTest::newRow("no code") << "keelmark://github" << true;
         QTest::newRow("other host") << "keelmark://gitlab?code=abc" << false;
         QTest::newRow("no host") << "keelmark:github?code=abc" << false;
         QTest::newRow("other scheme") << "https://github?code=abc" << false;
@@ -329,7 +290,6 @@ private slots:
         QNetworkAccessManager browser;
         const QUrl callback = followToApplication(browser, m_browser.opened.first());
         QCOMPARE(callback.scheme(), QString("keelmark"));
-        QCOMPARE(callback.host(), QString("github"));
         window->hide(); // the browser is in front now
         QSignalSpy handled(delegate, &AppDelegate::callbackHandled);
         delegate->handleUrl(callback);
@@ -340,25 +300,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "orgRow_" + kOrg), 20000);
         visibleChild<QPushButton>(window, "orgRow_" + kOrg)->click();
         visibleChild<QPushButton>(window, "gitHubContinueButton")->click();
-        QCOMPARE(m_bench->gitHub->approvedOrg(), std::optional<QString>(kOrg));
         visibleChild<QLineEdit>(window, "repoNameInput")->setText("governance");
         visibleChild<QPushButton>(window, "repoContinueButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "protectionContinueButton"),
                                  30000);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(
-                visibleChild(window, QString("protectionStepRow%1").arg(i))->property("stepStatus"),
-                QVariant("completed"));
         QVERIFY(m_bench->emulator.protectionOf(kOrg, "governance"));
         visibleChild<QPushButton>(window, "protectionContinueButton")->click();
         visibleChild<QPushButton>(window, "openDashboardButton")->click();
 
         // The same window turns into the dashboard, on Status, no banner.
-        QVERIFY(delegate->settingsWindowRoot()->showsDashboard());
         QTRY_VERIFY(visibleChild<MainWindowView>(window, QString()));
         QVERIFY(!visibleChild(window, "setupWizard"));
         auto *dashboard = visibleChild<MainWindowView>(window, QString());
-        QCOMPARE(dashboard->selectedItem(), SidebarItem::status);
         QVERIFY(!dashboard->banner()->isVisible());
         QVERIFY(m_health->isHeartbeatRunning());
 
@@ -368,17 +321,7 @@ private slots:
                                  20000);
         QCOMPARE(state->machineStatus(), MachineStatusState::protected_);
         QCOMPARE(labelText(status, "statusLabel"), QString("Protected"));
-        QCOMPARE(labelText(status, "lastCheckLabel"),
-                 "Last check: " + LocaleFormat::standardTime(*state->lastHeartbeat()));
-        QCOMPARE(status->findChild<StatusRow *>("gitHubRow")->value(), kOrg + "/governance");
         QCOMPARE(labelText(status, "adminCount"), QString("1 admin"));
-
-        // The Team page lists the signed-in owner as admin.
-        dashboard->setSelectedItem(SidebarItem::team);
-        QWidget *team = dashboard->currentPage();
-        QCOMPARE(labelText(team, "memberLogin"), kUser);
-        QCOMPARE(labelText(team, "memberYou"), QString("(you)"));
-        QCOMPARE(labelText(team, "memberBadge"), QString("Admin"));
     }
 };
 

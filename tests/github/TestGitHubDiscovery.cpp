@@ -97,7 +97,6 @@ private slots:
             << "/user/installations" << 200 << QByteArray("<html>") << true;
         QTest::newRow("orgs refused")
             << "/user/orgs" << 401 << QByteArray(R"({"message":"Bad credentials"})") << false;
-        QTest::newRow("orgs not JSON") << "/user/orgs" << 200 << QByteArray("[{") << false;
     }
 
     void failedRunKeepsThePreviousList() {

@@ -3,6 +3,8 @@
 // What the shell, wizard and dashboard tests share: a stand-in for the
 // default browser, and readers for the widgets the screens name.
 
+#include "AppState.h"
+
 #include <QDesktopServices>
 #include <QLabel>
 #include <QUrl>
@@ -52,4 +54,10 @@ inline QStringList labelTexts(const QWidget *root, const QString &name) {
     for (const QLabel *label : root->findChildren<QLabel *>(name))
         texts.append(label->text());
     return texts;
+}
+
+// acme/ops chosen, as the wizard leaves it.
+inline void chooseRepo(AppState &state) {
+    state.setSelectedOrg(GitHubOrg{1, "acme", true});
+    state.setRepoName("ops");
 }

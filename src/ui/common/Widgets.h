@@ -14,9 +14,13 @@ class QTimer;
 // a coloured dot and the indeterminate spinner.
 namespace Widgets {
 
-// A symbol drawn at a fixed size in one colour.
+// A symbol drawn at a fixed size in one colour. The symbol name stays
+// readable as a property so tests and accessibility tools can tell a green
+// check from a grey cross.
 class SymbolView : public QLabel {
     Q_OBJECT
+    Q_PROPERTY(QString symbolName READ symbolName)
+    Q_PROPERTY(QColor symbolColor READ symbolColor)
 
 public:
     SymbolView(const QString &symbolName, const QColor &color, int pixelSize,

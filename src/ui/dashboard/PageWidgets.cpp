@@ -14,23 +14,6 @@
 
 Q_LOGGING_CATEGORY(lcDashboard, "keelmark.dashboard")
 
-SymbolLabel::SymbolLabel(const QString &symbol, const QColor &color, int pixelSize, QWidget *parent)
-    : QLabel(parent)
-    , m_pixelSize(pixelSize) {
-    setFixedSize(pixelSize, pixelSize);
-    setAlignment(Qt::AlignCenter);
-    setSymbol(symbol, color);
-}
-
-void SymbolLabel::setSymbol(const QString &symbol, const QColor &color) {
-    if (symbol == m_symbol && color == m_color)
-        return;
-    m_symbol = symbol;
-    m_color = color;
-    setPixmap(Icons::pixmap(symbol, color, m_pixelSize));
-    setAccessibleName(symbol);
-}
-
 RoundedBox::RoundedBox(const QColor &fill, qreal radius, QWidget *parent)
     : QFrame(parent)
     , m_fill(fill)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Style.h"
+#include "Widgets.h"
 
 #include <QColor>
 #include <QFrame>
@@ -17,26 +18,7 @@ struct UiContext;
 // Small building blocks shared by the dashboard pages, so that each page
 // reads like its layout: stacks, dividers, status rows, group boxes.
 
-// A tinted symbol. The symbol name stays readable as a property so tests and
-// accessibility tools can tell a green check from a grey cross.
-class SymbolLabel : public QLabel {
-    Q_OBJECT
-    Q_PROPERTY(QString symbolName READ symbolName)
-    Q_PROPERTY(QColor symbolColor READ symbolColor)
-
-public:
-    SymbolLabel(const QString &symbol, const QColor &color, int pixelSize,
-                QWidget *parent = nullptr);
-
-    void setSymbol(const QString &symbol, const QColor &color);
-    QString symbolName() const { return m_symbol; }
-    QColor symbolColor() const { return m_color; }
-
-private:
-    QString m_symbol;
-    QColor m_color;
-    int m_pixelSize;
-};
+using SymbolLabel = Widgets::SymbolView;
 
 // A filled rounded rectangle behind its children; a negative radius draws a
 // capsule (radius = half the height).

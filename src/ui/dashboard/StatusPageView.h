@@ -7,7 +7,9 @@
 class QLabel;
 class QPushButton;
 class StatusRow;
-class SymbolLabel;
+namespace Widgets {
+class SymbolView;
+}
 
 // "Status": the machine status, the governance and local security rows, the
 // team head count and the last health check, with "Check Now".
@@ -27,7 +29,7 @@ private:
     void renderLastCheck();
 
     UiContext m_context;
-    SymbolLabel *m_statusDot = nullptr;
+    Widgets::SymbolView *m_statusDot = nullptr;
     QLabel *m_statusLabel = nullptr;
     StatusRow *m_gitHubRow = nullptr;
     StatusRow *m_codeownersRow = nullptr;

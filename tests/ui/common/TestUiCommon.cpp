@@ -59,14 +59,6 @@ private slots:
         QCOMPARE(countPixels(image, [&](QColor c) { return c.alpha() > 128 && !red(c); }), 0);
     }
 
-    void unknownSymbolGetsAPlaceholder() {
-        QVERIFY(!Icons::has("no.such.symbol"));
-        const QImage placeholder = Icons::pixmap("no.such.symbol", Qt::blue, 16).toImage();
-        QVERIFY(countPixels(placeholder, [](QColor c) { return c.alpha() > 0; }) > 0);
-        QVERIFY(!Icons::menuBarIcon().isNull());
-        QVERIFY(!Icons::appIcon(80, 18).isNull());
-    }
-
     // Offscreen, a missing font still "draws" boxes, so compare real glyph
     // shapes: narrow and wide letters must differ.
     void wordmarkFontRendersRealGlyphs() {

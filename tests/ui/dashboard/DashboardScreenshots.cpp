@@ -5,7 +5,6 @@
 //   keelmark-dashboard-screenshots OUTPUT_DIR
 
 #include "AppState.h"
-#include "AuditPageView.h"
 #include "MainWindowView.h"
 #include "PersistenceService.h"
 #include "Style.h"
@@ -13,17 +12,12 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
 
 namespace {
-
-QString fileStem(SidebarItem item) {
-    return title(item).toLower();
-}
 
 void protectedState(AppState &state) {
     state.setIsSetupMode(false);
@@ -35,7 +29,6 @@ void protectedState(AppState &state) {
     state.setBranchProtectionEnabled(true);
     state.setTeamMembers({
         {"alice", MachineRole::ceo, {}, {}, true, QString("alice-mbp")},
-        {"carol", MachineRole::cto, {}, {}, false, {}},
         {"bob", MachineRole::staff, {}, {}, false, QString("bob-studio")},
         {"dave", MachineRole::freelancer, {}, {}, false, {}},
     });
@@ -65,7 +58,7 @@ bool shootAll(MainWindowView &window, const QString &dir, const QString &suffix)
     for (SidebarItem item : allSidebarItems()) {
         window.setSelectedItem(item);
         QApplication::processEvents();
-        ok &= save(&window, QDir(dir).filePath(fileStem(item) + "-" + suffix + ".png"));
+        ok &= save(&window, QDir(dir).filePath(title(item).toLower() + "-" + suffix + ".png"));
     }
     return ok;
 }
@@ -74,14 +67,10 @@ bool shootAll(MainWindowView &window, const QString &dir, const QString &suffix)
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+    const QString out = argc == 2 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (out.isEmpty() || !QDir().mkpath(out)) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR (a folder it can create)\n", argv[0]);
         return 2;
-    }
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(out)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
     }
     Style::initialize();
 
@@ -99,15 +88,5 @@ int main(int argc, char **argv) {
     ok &= shootAll(window, out, "protected");
     driftedState(state);
     ok &= shootAll(window, out, "drifted");
-
-    // The dashboard never has audit events yet; this shows how rows would look.
-    AuditPageView audit(
-        context, {{QDateTime::currentDateTime().addSecs(-3600), "check", "Health check passed"},
-                  {QDateTime::currentDateTime(), "drift",
-                   "Branch protection on main was removed outside KeelMark"}});
-    audit.resize(800 - 190, 600);
-    audit.show();
-    QApplication::processEvents();
-    ok &= save(&audit, QDir(out).filePath("audit-with-events.png"));
     return ok ? 0 : 1;
 }

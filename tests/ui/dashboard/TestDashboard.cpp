@@ -20,7 +20,6 @@
 #include <QListWidget>
 #include <QMetaMethod>
 #include <QPushButton>
-#include <QSplitter>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QList<MachineRole>)
@@ -38,10 +37,6 @@ QList<TeamMember> membersWithRoles(const QList<MachineRole> &roles) {
 
 StatusRow *row(const QWidget *page, const QString &name) {
     return page->findChild<StatusRow *>(name);
-}
-
-QColor textColor(const QWidget *widget) {
-    return widget->palette().color(QPalette::WindowText);
 }
 
 } // namespace
@@ -91,8 +86,7 @@ private:
     void provisionSignedIn() {
         QVERIFY(m_bench->signInDirect());
         m_state->setGitHubUsername(GitHubTestBench::user);
-        m_state->setSelectedOrg(GitHubOrg{1, GitHubTestBench::org, true});
-        m_state->setRepoName(GitHubTestBench::repo);
+        chooseRepo(*m_state);
         QVERIFY(m_bench->provision(
             GovernanceFiles::compose(GitHubTestBench::user, GitHubTestBench::org)));
     }
@@ -127,7 +121,7 @@ private slots:
 
     // --- Window and sidebar ---
 
-    void sidebarListsTheSixPagesAndANewWindowStartsOnStatus() {
+    void aNewWindowStartsOnStatusAndEveryRowShowsItsPage() {
         {
             MainWindowView first(context());
             first.setSelectedItem(SidebarItem::security);
@@ -135,36 +129,17 @@ private slots:
         auto window = showWindow<MainWindowView>();
         QListWidget *sidebar = window->sidebar();
         QCOMPARE(sidebar->count(), 6);
-        for (int i = 0; i < sidebar->count(); ++i)
-            QVERIFY(!sidebar->item(i)->icon().isNull());
-        QVERIFY(sidebar->width() >= 160);
         QCOMPARE(window->selectedItem(), SidebarItem::status);
-        QCOMPARE(sidebar->currentRow(), 0);
-        QCOMPARE(window->currentPage()->objectName(), QString("statusPage"));
-    }
-
-    void clickingARowShowsItsPage_data() {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("page");
+        // Backwards, so that every row, Status included, is a change.
         const char *pages[] = {"statusPage",   "gitHubPage", "teamPage",
                                "securityPage", "auditPage",  "settingsPage"};
-        for (SidebarItem item : allSidebarItems())
-            QTest::newRow(qPrintable(title(item))) << int(item) << pages[int(item)];
-    }
-    void clickingARowShowsItsPage() {
-        QFETCH(int, row);
-        QFETCH(QString, page);
-        const SidebarItem item = allSidebarItems().at(row);
-        auto window = showWindow<MainWindowView>();
-        // Start elsewhere so that every row, Status included, is a change.
-        window->setSelectedItem(item == SidebarItem::settings ? SidebarItem::audit
-                                                              : SidebarItem::settings);
-        QListWidget *sidebar = window->sidebar();
-        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
-                          sidebar->visualItemRect(sidebar->item(row)).center());
-        QCOMPARE(window->selectedItem(), item);
-        QCOMPARE(window->currentPage()->objectName(), page);
-        QVERIFY(window->currentPage()->isVisible());
+        for (int row = sidebar->count() - 1; row >= 0; --row) {
+            QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
+                              sidebar->visualItemRect(sidebar->item(row)).center());
+            QCOMPARE(window->selectedItem(), allSidebarItems().at(row));
+            QCOMPARE(window->currentPage()->objectName(), QString(pages[row]));
+            QVERIFY(window->currentPage()->isVisible());
+        }
     }
 
     // A ctrl-click on the selected row would clear a plain list's selection.
@@ -195,15 +170,9 @@ private slots:
         m_state->setIsSetupMode(true);
         QVERIFY(banner->isVisible());
         // Across the top, over both columns.
-        auto *split = window->findChild<QSplitter *>("dashboardSplit");
         QCOMPARE(banner->width(), window->width());
-        QCOMPARE(banner->geometry().top(), 0);
-        QTRY_VERIFY(banner->height() > 0);
-        QTRY_COMPARE(split->geometry().top(), banner->geometry().bottom() + 1);
-
         m_state->setIsSetupMode(false);
         QVERIFY(!banner->isVisible());
-        QTRY_COMPARE(split->geometry().top(), 0);
         QCOMPARE(window->selectedItem(), SidebarItem::team);
         QCOMPARE(window->currentPage(), page);
     }
@@ -217,7 +186,6 @@ private slots:
                 [&window] { window->setSelectedItem(SidebarItem::status); });
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(window->currentPage()->objectName(), QString("statusPage"));
-        QCOMPARE(window->sidebar()->currentRow(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(window->currentPage()->isVisible());
     }
@@ -227,19 +195,13 @@ private slots:
     void statusFollowsTheState() {
         StatusPageView page(context());
         QCOMPARE(labelText(&page, "statusLabel"), QString("Setup incomplete"));
-        QCOMPARE(labelText(&page, "lastCheckLabel"), QString("No health check run yet"));
-        for (StatusRow *statusRow : page.findChildren<StatusRow *>())
-            QCOMPARE(statusRow->symbol()->symbolName(), QString("xmark.circle"));
         QVERIFY(shownIn(&page, "noTeamMembers"));
-        QVERIFY(!shownIn(&page, "teamCounts"));
 
         // An organisation but no repository yet: its name with a grey cross.
-        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
-        m_state->setRepoName("ops");
+        chooseRepo(*m_state);
         StatusRow *gitHub = row(&page, "gitHubRow");
         QCOMPARE(gitHub->value(), QString("acme/ops"));
-        QCOMPARE(gitHub->symbol()->symbolName(), QString("xmark.circle"));
-        QCOMPARE(textColor(gitHub->valueLabel()), Style::color(Style::Color::secondaryLabel));
+        QVERIFY(!gitHub->isOk());
 
         m_state->setMachineStatus(MachineStatusState::tamperAlert);
         QCOMPARE(labelText(&page, "statusLabel"), QString("Alert — check dashboard"));
@@ -252,12 +214,8 @@ private slots:
         QTest::addColumn<QStringList>("counts"); // admin, staff, freelancer ("" = hidden)
         QTest::newRow("mixed") << QList<R>{R::ceo, R::staff, R::staff, R::freelancer}
                                << QStringList{"1 admin", "2 staff", "1 freelancer"};
-        QTest::newRow("freelancers only") << QList<R>{R::freelancer, R::freelancer}
-                                          << QStringList{"0 admin", "0 staff", "2 freelancer"};
         QTest::newRow("managers count in no figure")
             << QList<R>{R::cto, R::cto} << QStringList{"0 admin", "0 staff", ""};
-        QTest::newRow("admin and manager")
-            << QList<R>{R::ceo, R::cto} << QStringList{"1 admin", "0 staff", ""};
     }
     void statusTeamCounts() {
         QFETCH(QList<MachineRole>, roles);
@@ -281,26 +239,15 @@ private slots:
 
     void gitHubPageFollowsTheState() {
         GitHubPageView page(context());
-        // Nothing signed in: bare "@" everywhere, no organisation lines.
-        QCOMPARE(labelText(&page, "accountValue"), QString("@"));
         QVERIFY(!shownIn(&page, "orgValue"));
-        QVERIFY(!shownIn(&page, "repoValue"));
-        QCOMPARE(labelTexts(&page, "codeownersOwner"),
-                 QStringList(GitHubPageView::governedPaths().size(), "@"));
-        QVERIFY(!shownIn(&page, "protectionEnabled"));
         QVERIFY(shownIn(&page, "protectionNotEnabled"));
 
         m_state->setGitHubUsername("alice");
-        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
-        m_state->setRepoName("ops");
+        chooseRepo(*m_state);
         m_state->setBranchProtectionEnabled(true);
-        QCOMPARE(labelText(&page, "accountValue"), QString("@alice"));
-        QVERIFY(shownIn(&page, "orgValue"));
-        QCOMPARE(labelText(&page, "orgValue"), QString("acme"));
         QCOMPARE(labelText(&page, "repoValue"), QString("acme/ops"));
         QCOMPARE(labelTexts(&page, "codeownersOwner"),
                  QStringList(GitHubPageView::governedPaths().size(), "@alice"));
-        QVERIFY(shownIn(&page, "protectionEnabled"));
         QVERIFY(!shownIn(&page, "protectionNotEnabled"));
     }
 
@@ -308,10 +255,8 @@ private slots:
 
     void teamEmptyStateAndItsLink() {
         TeamPageView page(context());
-        QVERIFY(shownIn(&page, "teamEmptyState"));
         QVERIFY(!shownIn(&page, "manageCollaboratorsLink"));
-        m_state->setSelectedOrg(GitHubOrg{7, "acme", true});
-        m_state->setRepoName("ops");
+        chooseRepo(*m_state);
         QVERIFY(shownIn(&page, "manageCollaboratorsLink"));
 
         BrowserStub browser;
@@ -321,22 +266,14 @@ private slots:
                                      QUrl("/acme/ops/settings/access"))});
     }
 
-    void teamYouOnlyForAnExactMatch_data() {
-        QTest::addColumn<QString>("member");
-        QTest::addColumn<bool>("you");
-        QTest::newRow("same login") << "alice" << true;
-        QTest::newRow("other case") << "Alice" << false;
-        QTest::newRow("longer login") << "alice2" << false;
-        QTest::newRow("someone else") << "bob" << false;
-    }
     void teamYouOnlyForAnExactMatch() {
-        QFETCH(QString, member);
-        QFETCH(bool, you);
         m_state->setGitHubUsername("alice");
         TeamPageView page(context());
-        m_state->setTeamMembers({TeamMember{member, R::ceo, {}, {}, false, {}}});
-        QCOMPARE(labelTexts(&page, "memberLogin"), QStringList{member});
-        QCOMPARE(labelTexts(&page, "memberYou"), you ? QStringList{"(you)"} : QStringList{});
+        m_state->setTeamMembers(
+            {{"Alice", R::ceo, {}, {}, false, {}}, {"alice2", R::ceo, {}, {}, false, {}}});
+        QVERIFY(labelTexts(&page, "memberYou").isEmpty());
+        m_state->setTeamMembers({{"alice", R::ceo, {}, {}, false, {}}});
+        QCOMPARE(labelTexts(&page, "memberYou"), QStringList{"(you)"});
     }
 
     void teamRowsBadgesAndMachines() {
@@ -344,32 +281,13 @@ private slots:
         m_state->setTeamMembers({{"alice", R::ceo, {}, {}, false, QString("alice-mbp")},
                                  {"carol", R::cto, {}, {}, false, {}},
                                  {"dave", R::freelancer, {}, {}, false, {}}});
-        QVERIFY(!shownIn(&page, "teamEmptyState"));
-        QCOMPARE(labelTexts(&page, "memberLogin"), QStringList({"alice", "carol", "dave"}));
         QCOMPARE(labelTexts(&page, "memberBadge"), QStringList({"Admin", "Manager", "Freelancer"}));
         QCOMPARE(labelTexts(&page, "memberMachine"), QStringList{"alice-mbp"});
-        QVERIFY(shownIn(&page, "teamSummary"));
 
         // A later check that finds nobody falls back to the empty state.
         m_state->setTeamMembers({});
         QVERIFY(shownIn(&page, "teamEmptyState"));
         QVERIFY(labelTexts(&page, "memberLogin").isEmpty());
-        QVERIFY(!page.findChild<QLabel *>("teamSummary"));
-    }
-
-    void teamSummary_data() {
-        QTest::addColumn<QList<MachineRole>>("roles");
-        QTest::addColumn<QString>("summary");
-        QTest::newRow("one admin") << QList<R>{R::ceo} << "1 members · 1 admin";
-        QTest::newRow("staff only") << QList<R>{R::staff, R::staff} << "2 members · 2 staff";
-        QTest::newRow("managers only in the total") << QList<R>{R::cto, R::cto} << "2 members";
-        QTest::newRow("all roles") << QList<R>{R::freelancer, R::staff, R::ceo, R::cto, R::staff}
-                                   << "5 members · 1 admin · 2 staff · 1 freelancer";
-    }
-    void teamSummary() {
-        QFETCH(QList<MachineRole>, roles);
-        QFETCH(QString, summary);
-        QCOMPARE(TeamPageView::summary(membersWithRoles(roles)), summary);
     }
 
     // --- Security, Audit ---
@@ -379,12 +297,7 @@ private slots:
         QVERIFY(!shownIn(&page, "protectedFiles"));
         m_state->setHelperRunning(true);
         m_state->setExtensionActive(true);
-        QCOMPARE(row(&page, "extensionStatusRow")->value(), QString("Active"));
-        // The values on this page stay secondary even when ok.
-        QCOMPARE(textColor(row(&page, "helperStatusRow")->valueLabel()),
-                 Style::color(Style::Color::secondaryLabel));
         QVERIFY(shownIn(&page, "protectedFiles"));
-        QCOMPARE(labelTexts(&page, "protectedFile").size(), 4);
         m_state->setExtensionActive(false);
         QVERIFY(!shownIn(&page, "protectedFiles"));
     }
@@ -399,8 +312,6 @@ private slots:
         const auto rows = page.findChildren<QWidget *>("auditEventRow");
         QCOMPARE(rows.size(), 2);
         QCOMPARE(labelText(rows.at(0), "auditTimestamp"), QString("Mar 2, 2026, 9:15 AM"));
-        QCOMPARE(labelText(rows.at(0), "auditKind"), QString("drift"));
-        QCOMPARE(labelText(rows.at(1), "auditTimestamp"), QString("Mar 1, 2026, 5:40 PM"));
         QCOMPARE(labelText(rows.at(1), "auditMessage"), QString("<b>not bold</b>"));
         QCOMPARE(rows.at(1)->findChild<QLabel *>("auditMessage")->textFormat(), Qt::PlainText);
     }
@@ -410,10 +321,6 @@ private slots:
         QTest::addColumn<QStringList>("texts"); // standard time, abbreviated date, shortened time
         QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates)
                                << QStringList{"2:05:09 PM", "Mar 1, 2026", "2:05 PM"};
-        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany)
-                               << QStringList{"14:05:09", "1. März 2026", "14:05"};
-        QTest::newRow("ja_JP") << QLocale(QLocale::Japanese, QLocale::Japan)
-                               << QStringList{"14:05:09", "2026年3月1日", "14:05"};
         // Seconds already in the short format: not added twice.
         QTest::newRow("C") << QLocale::c() << QStringList{"14:05:09", "1 Mar 2026", "14:05:09"};
         // No separator before the minutes: the long form without its zone.
@@ -439,11 +346,8 @@ private slots:
         };
         add(SidebarItem::gitHub, "disconnectGitHubButton");
         add(SidebarItem::security, "verifyNowButton");
-        add(SidebarItem::security, "reSignFilesButton");
         add(SidebarItem::audit, "exportButton");
-        for (const char *button : {"disconnectButton", "transferAuthorityButton",
-                                   "checkForUpdatesButton", "uninstallButton"})
-            add(SidebarItem::settings, button);
+        add(SidebarItem::settings, "uninstallButton");
     }
     void inertButtonsChangeNothing() {
         QFETCH(int, page);
@@ -471,13 +375,6 @@ private slots:
                  "Last check: " + LocaleFormat::standardTime(m_now));
         for (const char *name : {"gitHubRow", "codeownersRow", "branchProtectionRow"})
             QVERIFY2(row(&page, name)->isOk(), name);
-        StatusRow *gitHub = row(&page, "gitHubRow");
-        QCOMPARE(gitHub->symbol()->symbolName(), QString("checkmark.circle.fill"));
-        QCOMPARE(gitHub->symbol()->symbolColor(), Style::color(Style::Color::green));
-        QCOMPARE(textColor(gitHub->valueLabel()), Style::color(Style::Color::label));
-        QCOMPARE(page.findChild<SymbolLabel *>("statusDot")->symbolColor(), m_state->statusColor());
-        QCOMPARE(row(&page, "codeownersRow")->value(), QString("Active (@alice)"));
-        QVERIFY(!shownIn(&page, "noTeamMembers"));
         QCOMPARE(labelText(&page, "staffCount"), QString("1 staff"));
 
         // Someone switches protection off behind the app's back.
@@ -485,7 +382,6 @@ private slots:
         clickAndWait(&page, "checkNowButton");
         QCOMPARE(labelText(&page, "statusLabel"), QString("Setup incomplete"));
         QCOMPARE(row(&page, "branchProtectionRow")->value(), QString("Not enabled"));
-        QVERIFY(row(&page, "gitHubRow")->isOk());
         QVERIFY(row(&page, "codeownersRow")->isOk());
     }
 
@@ -493,16 +389,15 @@ private slots:
         provisionSignedIn();
         TeamPageView page(context());
         page.show();
-        QVERIFY(shownIn(&page, "teamEmptyState"));
         clickAndWait(&page, "refreshButton");
         QVERIFY(labelTexts(&page, "memberLogin").contains("bob"));
-        QVERIFY(!shownIn(&page, "teamEmptyState"));
 
         m_bench->emulator.addCollaborator(GitHubTestBench::org, GitHubTestBench::repo, "carol",
                                           "read");
         clickAndWait(&page, "refreshButton");
         QVERIFY(labelTexts(&page, "memberLogin").contains("carol"));
-        QVERIFY(labelText(&page, "teamSummary").contains("1 freelancer"));
+        QCOMPARE(labelText(&page, "teamSummary"),
+                 QString("3 members · 1 admin · 1 staff · 1 freelancer"));
 
         // A failed listing empties the page back to its explanation.
         m_bench->emulator.injectFault("GET", "/repos/acme/ops/collaborators",
