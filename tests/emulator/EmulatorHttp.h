@@ -7,9 +7,8 @@
 #include <QNetworkReply>
 #include <QUrl>
 
-// A plain HTTP client for the emulator's and the relay's tests: each call
-// spins a local event loop until the reply is complete (the servers answer
-// from the same loop) and never follows redirects.
+// A plain HTTP client for the emulator's and the relay's tests: each call spins
+// a local event loop until the reply is complete; redirects are not followed.
 struct HttpResult {
     int status = 0; // 0: no HTTP answer at all
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
@@ -65,7 +64,6 @@ private:
 // The branch protection KeelMark applies.
 QJsonObject protectionRules();
 
-// A tree entry with inline content.
 QJsonObject blobEntry(const QString &path, const QString &content);
 
 // Writes a tree (over main's tree unless withBase is false), a commit on
