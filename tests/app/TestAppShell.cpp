@@ -250,7 +250,6 @@ private slots:
         QTest::newRow("callback") << "keelmark://github?code=abc&state=x" << true;
         QTest::newRow("other host") << "keelmark://gitlab?code=abc" << false;
         QTest::newRow("no host") << "keelmark:github?code=abc" << false;
-        QTest::newRow("other scheme") << "https://github?code=abc" << false;
     }
     void urlRouting() {
         QFETCH(QString, url);

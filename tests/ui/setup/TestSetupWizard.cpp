@@ -129,19 +129,9 @@ private slots:
         QCOMPARE(m_browser.opened.value(0).path(), QString("/docs/setup"));
     }
 
-    void wizardShowsStepScreenAndBanner() {
-        auto *wizard = show<SetupWizardView>();
-        QVERIFY(!visibleChild(wizard, "setupBanner"));
-        m_state->setIsSetupMode(true);
-        QVERIFY(visibleChild(wizard, "setupBanner"));
-        m_state->setCurrentSetupStep(SetupStep::approveExtension);
-        QVERIFY(visibleChild(wizard, "extensionApprovalStep"));
-        QVERIFY(!visibleChild(wizard, "welcomeStep"));
-    }
-
     // Writing the step it already shows must not rebuild the screen (and so
     // must not throw away its local state).
-    void rewritingTheSameStepKeepsTheScreen() {
+    void wizardFollowsTheStepAndTheBanner() {
         m_state->setCurrentSetupStep(SetupStep::setupRepo);
         auto *wizard = show<SetupWizardView>();
         QWidget *before = wizard->currentScreen();
@@ -149,6 +139,13 @@ private slots:
         m_state->setCurrentSetupStep(SetupStep::setupRepo);
         QCOMPARE(wizard->currentScreen(), before);
         QCOMPARE(visibleChild<QLineEdit>(wizard, "repoNameInput")->text(), QString("typed"));
+
+        QVERIFY(!visibleChild(wizard, "setupBanner"));
+        m_state->setIsSetupMode(true);
+        QVERIFY(visibleChild(wizard, "setupBanner"));
+        m_state->setCurrentSetupStep(SetupStep::approveExtension);
+        QVERIFY(visibleChild(wizard, "extensionApprovalStep"));
+        QVERIFY(!visibleChild(wizard, "repoSetupStep"));
     }
 
     // --- Welcome ---
