@@ -252,7 +252,7 @@ static int pageOf(const HttpExchange &req) {
     return ok && page > 0 ? page : 1;
 }
 
-// GitHub's Link header for a paged list served at apiBase + path.
+// GitHub's Link header for a paged list whose pages are addressed at apiBase + path.
 static void setPageLinks(HttpReply &reply, const HttpExchange &req, const QString &apiBase,
                          const QString &path, qsizetype total) {
     const int perPage = perPageOf(req);
@@ -324,8 +324,8 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
     QJsonArray slice;
     for (int i = (page - 1) * perPage; i < std::min<qsizetype>(all.size(), page * perPage); ++i)
         slice.append(all.at(i));
-    HttpReply reply =
-        json(200, QJsonDocument(QJsonObject{{"total_count", all.size()}, {"installations", slice}}));
+    HttpReply reply = json(
+        200, QJsonDocument(QJsonObject{{"total_count", all.size()}, {"installations", slice}}));
     setPageLinks(reply, req, apiBase, QStringLiteral("/user/installations"), all.size());
     return reply;
 }
@@ -800,7 +800,6 @@ HttpReply EmulatorBackend::listCollaborators(const HttpExchange &req, const EmuR
     }
     const int perPage = perPageOf(req);
     const int page = pageOf(req);
-    const int lastPage = std::max<int>(1, int((rows.size() + perPage - 1) / perPage));
     QJsonArray list;
     static const char *roleNames[] = {"none", "read", "triage", "write", "maintain", "admin"};
     for (int i = (page - 1) * perPage; i < std::min<qsizetype>(rows.size(), page * perPage); ++i) {
@@ -815,29 +814,9 @@ HttpReply EmulatorBackend::listCollaborators(const HttpExchange &req, const EmuR
         list.append(j);
     }
     HttpReply reply = json(200, QJsonDocument(list));
-    if (lastPage > 1) {
-        // Links use the numeric repository form and keep the other parameters.
-        const auto link = [&](int p, const char *rel) {
-            QUrlQuery q = req.query;
-            q.removeAllQueryItems(QStringLiteral("per_page"));
-            q.removeAllQueryItems(QStringLiteral("page"));
-            q.addQueryItem(QStringLiteral("per_page"), QString::number(perPage));
-            q.addQueryItem(QStringLiteral("page"), QString::number(p));
-            return "<" +
-                   (apiBase + QStringLiteral("/repositories/%1/collaborators?").arg(r.id) +
-                    q.toString(QUrl::FullyEncoded))
-                       .toUtf8() +
-                   ">; rel=\"" + rel + "\"";
-        };
-        QByteArrayList parts;
-        if (page > 1)
-            parts << link(page - 1, "prev");
-        if (page < lastPage)
-            parts << link(page + 1, "next") << link(lastPage, "last");
-        if (page > 1)
-            parts << link(1, "first");
-        reply.setHeader("Link", parts.join(", "));
-    }
+    // Links use the numeric repository form and keep the other parameters.
+    setPageLinks(reply, req, apiBase, QStringLiteral("/repositories/%1/collaborators").arg(r.id),
+                 rows.size());
     return reply;
 }
 

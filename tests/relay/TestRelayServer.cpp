@@ -122,7 +122,8 @@ private slots:
         m_emulator = std::make_unique<GitHubEmulator>();
         QVERIFY(m_emulator->start());
         m_emulator->addUser("octo");
-        m_emulator->setOAuthApp({.clientId = kClientId, .clientSecret = kSecret});
+        m_emulator->setOAuthApp(
+            {.clientId = kClientId, .clientSecret = kSecret, .callbackUrls = {}});
         m_emulator->setAutoApprove(true);
         m_emulator->setAuthorizingUser("octo");
         m_relay = startRelay(m_emulator->webUrl());
