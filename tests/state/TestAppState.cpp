@@ -131,40 +131,31 @@ private slots:
         QVERIFY(lines[1].endsWith("org=nil, repo=dépôt-日本"));
     }
 
-    void brokenOrPartialFiles_data() {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<bool>("setupComplete");
-        QTest::addColumn<bool>("hasRole");
-        QTest::addColumn<bool>("hasOrg");
+    void brokenOrPartialFiles() {
         const QByteArray base = R"({"setupComplete":true,"gitHubUsername":"octo","repoName":"ops",)"
                                 R"("isSetupMode":true,"gitHubConnected":true,"orgIsAdmin":true)";
-        QTest::newRow("required key missing")
-            << QByteArray(base).replace(R"("repoName":"ops",)", "").append('}') << false << false
-            << false;
-        QTest::newRow("unknown role")
-            << base + R"(,"setupRole":"boss","orgId":1,"orgLogin":"acme"})" << true << false
-            << true;
-        QTest::newRow("login without id")
-            << base + R"(,"setupRole":"forMyself","orgLogin":"acme"})" << true << true << false;
-    }
-
-    void brokenOrPartialFiles() {
-        QFETCH(QByteArray, file);
-        QFETCH(bool, setupComplete);
-        QFETCH(bool, hasRole);
-        QFETCH(bool, hasOrg);
-        writeState(file);
-        AppState state(m_persistence.get());
-        QCOMPARE(state.setupComplete(), setupComplete);
-        // All or nothing: not even the keys that were fine are kept.
-        QCOMPARE(state.gitHubUsername().isEmpty(), !setupComplete);
-        QCOMPARE(state.setupRole().has_value(), hasRole);
-        QCOMPARE(state.selectedOrg().has_value(), hasOrg);
-
-        state.setRepoName(QStringLiteral("ops"));
-        QCOMPARE(saved().contains("setupRole"), hasRole);
-        QCOMPARE(saved().contains("orgId"), hasOrg);
-        QCOMPARE(saved().value("orgIsAdmin").toBool(), hasOrg);
+        struct Case {
+            QByteArray file;
+            bool setupComplete, hasRole, hasOrg;
+        };
+        for (const Case &c : {Case{QByteArray(base).replace(R"("repoName":"ops",)", "") + '}',
+                                   false, false, false}, // a required key missing
+                              Case{base + R"(,"setupRole":"boss","orgId":1,"orgLogin":"a"})", true,
+                                   false, true}, // an unknown role
+                              Case{base + R"(,"setupRole":"forMyself","orgLogin":"a"})", true, true,
+                                   false}}) { // a login without an id
+            writeState(c.file);
+            AppState state(m_persistence.get());
+            QCOMPARE(state.setupComplete(), c.setupComplete);
+            // All or nothing: not even the keys that were fine are kept.
+            QCOMPARE(state.gitHubUsername().isEmpty(), !c.setupComplete);
+            QCOMPARE(state.setupRole().has_value(), c.hasRole);
+            QCOMPARE(state.selectedOrg().has_value(), c.hasOrg);
+            state.setRepoName(QStringLiteral("ops"));
+            QCOMPARE(saved().contains("setupRole"), c.hasRole);
+            QCOMPARE(saved().contains("orgId"), c.hasOrg);
+            QCOMPARE(saved().value("orgIsAdmin").toBool(), c.hasOrg);
+        }
     }
 
     void everyPersistedWriteSavesEvenWhenEqual() {
@@ -237,37 +228,24 @@ private slots:
             QVERIFY(PersistedState::decode(state.encode()) == state);
     }
 
-    void decodeRules_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("ok");
-        // validBase + one more key: the optionals and the type rules.
-        const auto with = [](const char *name, const char *extra, bool ok) {
-            QTest::newRow(name) << QByteArray(validBase + extra + "}") << ok;
-        };
-        with("unknown key", R"(,"theme":"dark")", true);
-        with("setupRole null", R"(,"setupRole":null)", true);
-        with("unknown role text is still text", R"(,"setupRole":"admin")", true);
-        with("orgId as text", R"(,"orgId":"12")", false);
-        with("orgId fraction", R"(,"orgId":1.5)", false);
-        with("orgId too large", R"(,"orgId":1e300)", false);
-        with("orgId at the 64-bit limit", R"(,"orgId":9223372036854775807)", true);
-        with("setupRole number", R"(,"setupRole":3)", false);
-        with("invalid UTF-8", ",\"orgLogin\":\"\xff\"", false);
-        // The required keys: missing, null or of the wrong type.
-        const auto without = [](const char *name, QByteArray from, QByteArray to) {
-            QTest::newRow(name) << QByteArray(validBase + "}").replace(from, to) << false;
-        };
-        without("orgIsAdmin null", "\"orgIsAdmin\":false", "\"orgIsAdmin\":null");
-        without("repoName missing", "\"repoName\":\"ops\",", "");
-        without("bool as text", "\"setupComplete\":true", "\"setupComplete\":\"true\"");
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("not JSON") << QByteArray("setupComplete=true") << false;
-    }
-
     void decodeRules() {
-        QFETCH(QByteArray, json);
-        QFETCH(bool, ok);
-        QCOMPARE(PersistedState::decode(json).has_value(), ok);
+        // validBase plus one key: the optionals and the type rules.
+        for (const auto &[extra, ok] :
+             {std::pair(R"(,"theme":"dark")", true), std::pair(R"(,"setupRole":null)", true),
+              std::pair(R"(,"setupRole":"admin")", true), // an unknown role is still text
+              std::pair(R"(,"orgId":"12")", false), std::pair(R"(,"orgId":1.5)", false),
+              std::pair(R"(,"orgId":1e300)", false),
+              std::pair(R"(,"orgId":9223372036854775807)", true), // the 64-bit limit
+              std::pair(R"(,"setupRole":3)", false), std::pair(",\"orgLogin\":\"\xff\"", false)})
+            QVERIFY2(PersistedState::decode(validBase + extra + "}").has_value() == ok, extra);
+        // The required keys missing, null or mistyped, and files that are no JSON object.
+        const QByteArray valid = validBase + "}";
+        for (const QByteArray &json :
+             {QByteArray(valid).replace("\"orgIsAdmin\":false", "\"orgIsAdmin\":null"),
+              QByteArray(valid).replace("\"repoName\":\"ops\",", ""),
+              QByteArray(valid).replace("\"setupComplete\":true", "\"setupComplete\":\"true\""),
+              QByteArray(), QByteArray("setupComplete=true")})
+            QVERIFY2(!PersistedState::decode(json), json.constData());
     }
 
     void failedWriteLeavesPreviousFile() {
@@ -297,49 +275,40 @@ private slots:
     }
 
     // The records GitHub and the team service send.
-    void decodeAndEncode_data() {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("ok");
-        const auto row = [](const char *name, const char *type, const char *json, bool ok) {
-            QTest::newRow(name) << QString(type) << QByteArray(json) << ok;
-        };
-        row("user", "user", R"({"login":"o","id":1,"avatar_url":"a.png","type":"User"})", true);
-        row("user, null avatar", "user", R"({"login":"o","id":1,"avatar_url":null})", true);
-        row("user, id as text", "user", R"({"login":"o","id":"1"})", false);
-        row("org without login", "org", R"({"id":42})", false);
-        row("membership, role not text", "membership", R"({"role":1})", false);
-        row("member, all", "member",
-            R"({"gitHubUsername":"ann","role":"staff","isOnline":true,"scopes":["repo"],)"
-            R"("lastSeen":"2026-03-01T09:15:42.000Z","machineName":"mbp"})",
-            true);
-        row("member, role in capitals", "member",
-            R"({"gitHubUsername":"ann","role":"CTO","isOnline":false})", false);
-        row("member, bad timestamp", "member",
-            R"({"gitHubUsername":"ann","role":"cto","isOnline":false,"lastSeen":"yesterday"})",
-            false);
-    }
-
     void decodeAndEncode() {
-        QFETCH(QString, type);
-        QFETCH(QByteArray, json);
-        QFETCH(bool, ok);
-        const QHash<QString, Codec> codecs{{"user", codec<GitHubUser>()},
-                                           {"org", codec<GitHubOrgResponse>()},
-                                           {"membership", codec<GitHubMembership>()},
-                                           {"member", codec<TeamMember>()}};
-        const QJsonDocument document = QJsonDocument::fromJson(json);
-        const auto encoded = codecs[type](document.object());
-        QCOMPARE(encoded.has_value(), ok);
-        if (!ok)
-            return;
-        // The encoding reads back to itself, keeps what it read, and leaves
-        // absent optionals out rather than writing null.
-        QCOMPARE(codecs[type](*encoded), encoded);
-        for (const QJsonValue &value : *encoded)
-            QVERIFY(!value.isNull());
-        for (const QString &key : encoded->keys())
-            QCOMPARE(encoded->value(key), document.object().value(key));
+        struct Case {
+            Codec decode;
+            QByteArray json;
+            bool ok;
+        };
+        const Codec user = codec<GitHubUser>(), member = codec<TeamMember>();
+        for (const auto &[decode, json, ok] :
+             {Case{user, R"({"login":"o","id":1,"avatar_url":"a.png","type":"User"})", true},
+              Case{user, R"({"login":"o","id":1,"avatar_url":null})", true},
+              Case{user, R"({"login":"o","id":"1"})", false},
+              Case{codec<GitHubOrgResponse>(), R"({"id":42})", false},
+              Case{codec<GitHubMembership>(), R"({"role":1})", false},
+              Case{member,
+                   R"({"gitHubUsername":"ann","role":"staff","isOnline":true,"scopes":["repo"],)"
+                   R"("lastSeen":"2026-03-01T09:15:42.000Z","machineName":"mbp"})",
+                   true},
+              Case{member, R"({"gitHubUsername":"ann","role":"CTO","isOnline":false})", false},
+              Case{member,
+                   R"({"gitHubUsername":"ann","role":"cto","isOnline":false,"lastSeen":"x"})",
+                   false}}) {
+            const QJsonObject object = QJsonDocument::fromJson(json).object();
+            const auto encoded = decode(object);
+            QVERIFY2(encoded.has_value() == ok, json.constData());
+            if (!ok)
+                continue;
+            // The encoding reads back to itself, keeps what it read, and leaves
+            // absent optionals out rather than writing null.
+            QCOMPARE(decode(*encoded), encoded);
+            for (const QString &key : encoded->keys()) {
+                QVERIFY(!encoded->value(key).isNull());
+                QCOMPARE(encoded->value(key), object.value(key));
+            }
+        }
     }
 
     // The diagnostic log.
@@ -361,34 +330,27 @@ private slots:
         QCOMPARE(info.st_mode & 0777, mode_t(0600));
     }
 
-    void tempLogRefusesPlantedFiles_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("symbolic link") << "symlink";
-        QTest::newRow("hard link to a file of ours") << "hardlink";
-        QTest::newRow("file of another user") << "foreign";
-    }
-
     void tempLogRefusesPlantedFiles() {
-        QFETCH(QString, kind);
-        const QString target = m_dir->filePath(kind + "-target");
-        const QByteArray targetName = QFile::encodeName(target);
-        const QString planted = m_dir->filePath(kind + "-keelmark-debug.log");
-        const QByteArray plantedName = QFile::encodeName(planted);
-        writeFile(target, "precious\n");
-        if (kind == "symlink") {
-            QVERIFY(QFile::link(target, planted));
-        } else if (kind == "hardlink") {
-            QCOMPARE(::link(targetName.constData(), plantedName.constData()), 0);
-        } else {
-            if (::geteuid() != 0)
-                QSKIP("needs root to give a file to another user");
-            QVERIFY(QFile::copy(target, planted));
-            QCOMPARE(::chown(plantedName.constData(), 65534, 65534), 0);
+        for (const QString kind : {"symlink", "hardlink", "foreign"}) {
+            const QString target = m_dir->filePath(kind + "-target");
+            const QString planted = m_dir->filePath(kind + "-keelmark-debug.log");
+            const QByteArray plantedName = QFile::encodeName(planted);
+            writeFile(target, "precious\n");
+            if (kind == "symlink") {
+                QVERIFY(QFile::link(target, planted));
+            } else if (kind == "hardlink") {
+                QCOMPARE(::link(QFile::encodeName(target).constData(), plantedName.constData()), 0);
+            } else if (::geteuid() != 0) {
+                continue; // only root can give a file to another user
+            } else {
+                QVERIFY(QFile::copy(target, planted));
+                QCOMPARE(::chown(plantedName.constData(), 65534, 65534), 0);
+            }
+            DiagnosticLog::setTempLogPathForTesting(planted);
+            DiagnosticLog::appendToTempLog("intruder\n");
+            QCOMPARE(readAll(target), QByteArray("precious\n"));
+            QCOMPARE(readAll(planted), QByteArray("precious\n"));
         }
-        DiagnosticLog::setTempLogPathForTesting(planted);
-        DiagnosticLog::appendToTempLog("intruder\n");
-        QCOMPARE(readAll(target), QByteArray("precious\n"));
-        QCOMPARE(readAll(planted), QByteArray("precious\n"));
     }
 
     void concurrentLinesLandWhole() {
