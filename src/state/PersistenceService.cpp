@@ -1,9 +1,10 @@
 #include "PersistenceService.h"
 
+#include "PlatformFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 PersistenceService::PersistenceService(const QString &directory)
     : m_directory(directory) {
@@ -17,20 +18,7 @@ PersistenceService &PersistenceService::shared() {
 }
 
 QString PersistenceService::defaultDirectory() {
-    QString base;
-#if defined(Q_OS_WIN)
-    // %APPDATA% (the roaming profile); Qt only offers it with the
-    // application's own names appended.
-    base = QDir::homePath() + QStringLiteral("/AppData/Roaming");
-#else
-    // ~/Library/Application Support on macOS, ~/.local/share on Linux.
-    const QStringList locations =
-        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
-    base = locations.isEmpty() ? QString() : locations.first();
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-#endif
-    return base + QStringLiteral("/io.keelmark.app");
+    return PlatformFiles::userDataBase() + QStringLiteral("/io.keelmark.app");
 }
 
 QString PersistenceService::filePath() const {
