@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    cmake ninja-build g++ ccache git pkg-config
+    cmake ninja-build g++ ccache git pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev libqt6svg6
     qtkeychain-qt6-dev qcoro-qt6-dev
     # libqt6keychain1 does not pull in libsecret; without it QtKeychain

@@ -16,8 +16,7 @@ class PersistenceService;
 // its change signals; services write their results into it on the main
 // thread. Writing one of the seven persisted fields rewrites state.json at
 // once (after construction has finished).
-class AppState : public QObject
-{
+class AppState : public QObject {
     Q_OBJECT
 
 public:

@@ -7,8 +7,7 @@
 // Reads and atomically replaces state.json in the application directory.
 // Never fails to the caller: a missing or broken file reads as defaults and
 // a failed save leaves the previous file as it was.
-class PersistenceService
-{
+class PersistenceService {
 public:
     // Creates `directory` (with parents) if needed; carries on if it cannot.
     explicit PersistenceService(const QString &directory);
