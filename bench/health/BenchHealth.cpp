@@ -69,7 +69,7 @@ int main(int argc, char **argv) {
         requests = result->second;
     }
 
-    HealthCheckService health(bed.gitHub.get());
+    HealthCheckService health(bed.gitHub.get(), bed.tempLog());
     QList<double> checkTimes;
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer clock;

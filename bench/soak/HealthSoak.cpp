@@ -90,11 +90,12 @@ QCoro::Task<int> soak(int checks, QJsonObject *result) {
     appState.setRepoName(kRepo);
 
     GitHubService gitHub(GitHubEndpoints{emulator.apiUrl().toString(), emulator.webUrl().toString(),
-                                         QString(), QStringLiteral("Iv1.keelmark")});
+                                         QString(), QStringLiteral("Iv1.keelmark")},
+                         DiagnosticLog(stateDir.path()));
     gitHub.setCredentialService(kCredentialService);
     co_await gitHub.restoreFromKeychain();
     gitHub.setApprovedOrg(kOrg);
-    HealthCheckService health(&gitHub);
+    HealthCheckService health(&gitHub, DiagnosticLog(stateDir.path()));
 
     // The first checks load libraries and fill caches; the baseline is taken
     // once that has settled.

@@ -65,12 +65,14 @@ QWidget *trayUnavailableNotice(QWidget *parent) {
 
 } // namespace
 
-AppDelegate::AppDelegate(const UiContext &context, QObject *parent)
-    : AppDelegate(context, Options{}, parent) {}
+AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, QObject *parent)
+    : AppDelegate(context, std::move(log), Options{}, parent) {}
 
-AppDelegate::AppDelegate(const UiContext &context, Options options, QObject *parent)
+AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, Options options,
+                         QObject *parent)
     : QObject(parent)
     , m_context(context)
+    , m_log(std::move(log))
     , m_options(std::move(options)) {
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
@@ -125,7 +127,7 @@ QCoro::Task<> AppDelegate::finishLaunch() {
 void AppDelegate::writeLaunchLines() {
     AppState *state = m_context.appState;
     const std::optional<GitHubOrg> org = state->selectedOrg();
-    DiagnosticLog::appendToTempLog(DiagnosticLog::timestampedLine(
+    m_log.appendToTempLog(DiagnosticLog::timestampedLine(
         QStringLiteral("Launch: setupComplete=%1, org=%2, repo=%3")
             .arg(yesNo(state->setupComplete()), org ? org->login : QStringLiteral("nil"),
                  state->repoName())));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DiagnosticLog.h"
 #include "UiContext.h"
 
 #include <QCoroTask>
@@ -30,8 +31,10 @@ public:
         QString windowTitle = QStringLiteral("KeelMark");
     };
 
-    explicit AppDelegate(const UiContext &context, QObject *parent = nullptr);
-    AppDelegate(const UiContext &context, Options options, QObject *parent = nullptr);
+    // `log` is the temporary-directory trace the launch lines go to.
+    AppDelegate(const UiContext &context, DiagnosticLog log, QObject *parent = nullptr);
+    AppDelegate(const UiContext &context, DiagnosticLog log, Options options,
+                QObject *parent = nullptr);
     ~AppDelegate() override;
 
     // The launch sequence: tray icon and popover, the two log lines, then
@@ -74,6 +77,7 @@ private:
     QRect popoverAnchor() const;
 
     UiContext m_context;
+    DiagnosticLog m_log;
     Options m_options;
     bool m_trayAvailable = false;
     bool m_launching = false;

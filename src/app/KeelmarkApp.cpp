@@ -86,6 +86,7 @@ int KeelmarkApp::run(int argc, char **argv) {
     std::unique_ptr<GitHubService> testGitHub;
     std::unique_ptr<HealthCheckService> testHealth;
     PersistenceService *persistence = &PersistenceService::shared();
+    DiagnosticLog tempLog = DiagnosticLog::inTemporaryDirectory();
     GitHubService *gitHub = nullptr;
     HealthCheckService *health = nullptr;
     if (options.testHooks) {
@@ -93,14 +94,13 @@ int KeelmarkApp::run(int argc, char **argv) {
             testPersistence =
                 std::make_unique<PersistenceService>(QDir(testRoot).filePath("state"));
             persistence = testPersistence.get();
-            DiagnosticLog::setTempLogPathForTesting(
-                QDir(testRoot).filePath(QStringLiteral("keelmark-debug.log")));
+            tempLog = DiagnosticLog(testRoot);
         }
-        testGitHub = std::make_unique<GitHubService>(endpointsFor(options));
+        testGitHub = std::make_unique<GitHubService>(endpointsFor(options), tempLog);
         const auto interval = options.testHooks->heartbeatMs > 0
                                   ? std::chrono::milliseconds(options.testHooks->heartbeatMs)
                                   : std::chrono::milliseconds(std::chrono::seconds(60));
-        testHealth = std::make_unique<HealthCheckService>(testGitHub.get(), interval);
+        testHealth = std::make_unique<HealthCheckService>(testGitHub.get(), tempLog, interval);
         gitHub = testGitHub.get();
         health = testHealth.get();
     } else {
@@ -112,7 +112,7 @@ int KeelmarkApp::run(int argc, char **argv) {
     AppDelegate::Options delegateOptions;
     if (options.testHooks && options.testHooks->noTray)
         delegateOptions.trayAvailable = [] { return false; };
-    AppDelegate delegate(UiContext{&appState, gitHub, health}, delegateOptions);
+    AppDelegate delegate(UiContext{&appState, gitHub, health}, tempLog, delegateOptions);
 
     QObject::connect(platform.get(), &PlatformIntegration::urlReceived, &delegate,
                      [&](const QUrl &url) {

@@ -164,7 +164,7 @@ QCoro::Task<QString> GitHubService::getFileContent(QString org, QString repo, QS
 
     if (reply.status != 200) {
         const QString body = strictUtf8(reply.body).value_or(QStringLiteral("no body"));
-        DiagnosticLog::appendToTempLog(DiagnosticLog::timestampedLine(
+        m_log.appendToTempLog(DiagnosticLog::timestampedLine(
             QStringLiteral("getFileContent ") + org + QLatin1Char('/') + repo + QLatin1Char('/') +
             path + QStringLiteral(" HTTP ") + QString::number(reply.status) + QStringLiteral(": ") +
             body));

@@ -10,9 +10,10 @@
 
 Q_LOGGING_CATEGORY(lcGitHub, "keelmark.github", QtInfoMsg)
 
-GitHubService::GitHubService(GitHubEndpoints endpoints, QObject *parent)
+GitHubService::GitHubService(GitHubEndpoints endpoints, DiagnosticLog log, QObject *parent)
     : QObject(parent)
     , m_endpoints(std::move(endpoints))
+    , m_log(std::move(log))
     , m_network(new QNetworkAccessManager(this))
     // The application's own items; tests pick their own with setCredentialService.
     , m_credentialService(QString::fromLatin1(KeychainService::serviceName)) {
@@ -28,7 +29,8 @@ GitHubService::~GitHubService() = default;
 
 GitHubService &GitHubService::shared() {
     // Never released: requests may still be finishing while the process exits.
-    static GitHubService *instance = new GitHubService(GitHubEndpoints::fromBuildConfig());
+    static GitHubService *instance = new GitHubService(GitHubEndpoints::fromBuildConfig(),
+                                                       DiagnosticLog::inTemporaryDirectory());
     return *instance;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DiagnosticLog.h"
 #include "GitHubEndpoints.h"
 #include "Records.h"
 
@@ -31,7 +32,8 @@ class GitHubService : public QObject {
     Q_OBJECT
 
 public:
-    explicit GitHubService(GitHubEndpoints endpoints, QObject *parent = nullptr);
+    // `log` is the temporary-directory trace failed reads are written to.
+    GitHubService(GitHubEndpoints endpoints, DiagnosticLog log, QObject *parent = nullptr);
     ~GitHubService() override;
 
     // The process-wide instance on the build-time endpoints.
@@ -138,6 +140,7 @@ private:
     QCoro::Task<> fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token);
 
     GitHubEndpoints m_endpoints;
+    DiagnosticLog m_log;
     QNetworkAccessManager *m_network = nullptr;
     std::optional<QString> m_approvedOrg;
     std::optional<QString> m_oauthToken;

@@ -103,16 +103,19 @@ QCoro::Task<CodeownersOutcome> checkCodeowners(QPointer<GitHubService> gitHub, Q
 
 } // namespace
 
-HealthCheckService::HealthCheckService(GitHubService *gitHub, std::chrono::milliseconds interval,
-                                       Clock clock, QObject *parent)
+HealthCheckService::HealthCheckService(GitHubService *gitHub, DiagnosticLog log,
+                                       std::chrono::milliseconds interval, Clock clock,
+                                       QObject *parent)
     : QObject(parent)
     , m_gitHub(gitHub)
+    , m_log(std::move(log))
     , m_interval(interval)
     , m_clock(clock ? std::move(clock) : [] { return QDateTime::currentDateTimeUtc(); }) {}
 
 HealthCheckService &HealthCheckService::shared() {
     // Lives for the whole process, like the client it uses.
-    static auto *instance = new HealthCheckService(&GitHubService::shared());
+    static auto *instance =
+        new HealthCheckService(&GitHubService::shared(), DiagnosticLog::inTemporaryDirectory());
     return *instance;
 }
 
@@ -210,6 +213,6 @@ bool HealthCheckService::codeownersNamesOwner(const QString &text, const QString
 }
 
 void HealthCheckService::debugLog(const QString &message) {
-    DiagnosticLog::appendToTempLog(u'[' + DiagnosticLog::timestamp(m_clock()) +
-                                   QStringLiteral("] ") + message + u'\n');
+    m_log.appendToTempLog(u'[' + DiagnosticLog::timestamp(m_clock()) + QStringLiteral("] ") +
+                          message + u'\n');
 }

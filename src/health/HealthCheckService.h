@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DiagnosticLog.h"
+
 #include <QCoroTask>
 #include <QDateTime>
 #include <QObject>
@@ -23,9 +25,10 @@ class HealthCheckService : public QObject {
 public:
     using Clock = std::function<QDateTime()>;
 
-    explicit HealthCheckService(GitHubService *gitHub,
-                                std::chrono::milliseconds interval = std::chrono::seconds(60),
-                                Clock clock = {}, QObject *parent = nullptr);
+    // `log` is the temporary-directory trace each check writes to.
+    HealthCheckService(GitHubService *gitHub, DiagnosticLog log,
+                       std::chrono::milliseconds interval = std::chrono::seconds(60),
+                       Clock clock = {}, QObject *parent = nullptr);
 
     // The process-wide instance on GitHubService::shared().
     static HealthCheckService &shared();
@@ -52,6 +55,7 @@ private:
     void debugLog(const QString &message);
 
     GitHubService *m_gitHub;
+    DiagnosticLog m_log;
     std::chrono::milliseconds m_interval;
     Clock m_clock;
     QTimer *m_timer = nullptr;

@@ -52,12 +52,39 @@ QString userDataBase() {
     return QDir::homePath() + QStringLiteral("/.local/share");
 }
 
+QString temporaryDirectory() {
+    // A fixed place users can find, rather than a per-session $TMPDIR.
+    if (QDir(QStringLiteral("/tmp")).exists())
+        return QStringLiteral("/tmp");
+    return QDir::tempPath();
+}
+
+bool makePrivateDirectory(const QString &path) {
+    if (!QDir().mkpath(path))
+        return false;
+    // The folder is ours: one left 0755 by an earlier version is tightened.
+    return ::chmod(QFile::encodeName(path).constData(), 0700) == 0;
+}
+
+void makePrivateFile(const QString &path) {
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+}
+
+bool isOwnRegularFile(const QString &path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_uid == ::geteuid();
+}
+
 bool append(const QString &path, const QByteArray &bytes, AppendMode mode) {
     const bool guarded = mode == AppendMode::guarded;
     int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    // Without O_NONBLOCK a FIFO planted at the path blocks the open until a
+    // reader appears, before the checks below could refuse it. On a regular
+    // file the flag changes nothing.
     if (guarded)
-        flags |= O_NOFOLLOW;
-    const int fd = ::open(QFile::encodeName(path).constData(), flags, guarded ? 0600 : 0666);
+        flags |= O_NOFOLLOW | O_NONBLOCK;
+    const int fd = ::open(QFile::encodeName(path).constData(), flags, 0600);
     if (fd < 0)
         return false;
     const bool written = (!guarded || isOurPrivateFile(fd)) && writeAll(fd, bytes);

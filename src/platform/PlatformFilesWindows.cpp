@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace PlatformFiles {
 
@@ -9,6 +10,22 @@ QString userDataBase() {
     // %APPDATA% (the roaming profile); Qt only offers it with the
     // application's own names appended.
     return QDir::homePath() + QStringLiteral("/AppData/Roaming");
+}
+
+QString temporaryDirectory() {
+    return QDir::tempPath();
+}
+
+// The profile folders are per user already; POSIX modes mean nothing here.
+bool makePrivateDirectory(const QString &path) {
+    return QDir().mkpath(path);
+}
+
+void makePrivateFile(const QString &) {}
+
+bool isOwnRegularFile(const QString &path) {
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
 }
 
 bool append(const QString &path, const QByteArray &bytes, AppendMode) {

@@ -2,54 +2,33 @@
 
 #include "PlatformFiles.h"
 
-#include <QDir>
-#include <QMutex>
-#include <QMutexLocker>
+DiagnosticLog::DiagnosticLog(QString directory)
+    : m_directory(std::move(directory)) {}
 
-namespace {
-
-QMutex overrideMutex;
-QString tempLogOverride;
-
-} // namespace
-
-namespace DiagnosticLog {
-
-QString timestamp(const QDateTime &when) {
-    return when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
+DiagnosticLog DiagnosticLog::inTemporaryDirectory() {
+    return DiagnosticLog(PlatformFiles::temporaryDirectory());
 }
 
-QString timestampedLine(const QString &message) {
-    return QLatin1Char('[') + timestamp() + QStringLiteral("] ") + message + QLatin1Char('\n');
+QString DiagnosticLog::tempLogPath() const {
+    return m_directory + QStringLiteral("/keelmark-debug.log");
 }
 
-void appendLine(const QString &filePath, const QString &line) {
-    PlatformFiles::append(filePath, line.toUtf8(), PlatformFiles::AppendMode::plain);
-}
-
-void appendToTempLog(const QString &line) {
+void DiagnosticLog::appendToTempLog(const QString &line) const {
     PlatformFiles::append(tempLogPath(), line.toUtf8(), PlatformFiles::AppendMode::guarded);
 }
 
-QString tempLogPath() {
-    {
-        QMutexLocker lock(&overrideMutex);
-        if (!tempLogOverride.isEmpty())
-            return tempLogOverride;
-    }
-    const QString name = QStringLiteral("keelmark-debug.log");
-    if (QDir(QStringLiteral("/tmp")).exists())
-        return QStringLiteral("/tmp/") + name;
-    return QDir::tempPath() + QLatin1Char('/') + name;
+QString DiagnosticLog::timestamp(const QDateTime &when) {
+    return when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
 }
 
-void setTempLogPathForTesting(const QString &path) {
-    QMutexLocker lock(&overrideMutex);
-    tempLogOverride = path;
+QString DiagnosticLog::timestampedLine(const QString &message) {
+    return QLatin1Char('[') + timestamp() + QStringLiteral("] ") + message + QLatin1Char('\n');
 }
 
-QString appLogPath(const QString &appDirectory) {
+void DiagnosticLog::appendLine(const QString &filePath, const QString &line) {
+    PlatformFiles::append(filePath, line.toUtf8(), PlatformFiles::AppendMode::plain);
+}
+
+QString DiagnosticLog::appLogPath(const QString &appDirectory) {
     return appDirectory + QStringLiteral("/debug.log");
 }
-
-} // namespace DiagnosticLog

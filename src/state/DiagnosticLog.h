@@ -5,30 +5,38 @@
 
 // The two plain-text trace files. Every append opens, writes the whole line
 // in one write, and closes; every failure is swallowed.
-namespace DiagnosticLog {
+//
+// An object stands for the temporary-directory trace in one folder; whoever
+// writes that trace is handed one, so a test points it at its own folder and
+// never at the user's real log.
+class DiagnosticLog {
+public:
+    // The trace is keelmark-debug.log in `directory`.
+    explicit DiagnosticLog(QString directory);
 
-// "2026-03-01 09:15:42 +0000", always UTC.
-QString timestamp(const QDateTime &when = QDateTime::currentDateTimeUtc());
+    // The log in the platform's temporary directory: /tmp, or where there is
+    // no /tmp, the system's temporary folder.
+    static DiagnosticLog inTemporaryDirectory();
 
-// "[<timestamp>] " + message + "\n"
-QString timestampedLine(const QString &message);
+    QString directory() const { return m_directory; }
+    QString tempLogPath() const;
 
-// Appends `line` (which carries its own line feed) to `filePath`.
-void appendLine(const QString &filePath, const QString &line);
+    // Appends without following a symbolic link and only when the file
+    // belongs to the current user.
+    void appendToTempLog(const QString &line) const;
 
-// Appends to the file in the temporary directory without following a
-// symbolic link and only when the file belongs to the current user.
-void appendToTempLog(const QString &line);
+    // "2026-03-01 09:15:42 +0000", always UTC.
+    static QString timestamp(const QDateTime &when = QDateTime::currentDateTimeUtc());
 
-// "/tmp/keelmark-debug.log", or the platform's temporary directory where
-// /tmp does not exist.
-QString tempLogPath();
+    // "[<timestamp>] " + message + "\n"
+    static QString timestampedLine(const QString &message);
 
-// Tests redirect the temporary-directory log; an empty path restores the
-// default.
-void setTempLogPathForTesting(const QString &path);
+    // Appends `line` (which carries its own line feed) to `filePath`.
+    static void appendLine(const QString &filePath, const QString &line);
 
-// debug.log in the given application directory.
-QString appLogPath(const QString &appDirectory);
+    // debug.log in the given application directory.
+    static QString appLogPath(const QString &appDirectory);
 
-} // namespace DiagnosticLog
+private:
+    QString m_directory;
+};

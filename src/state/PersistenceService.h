@@ -6,10 +6,13 @@
 
 // Reads and atomically replaces state.json in the application directory.
 // Never fails to the caller: a missing or broken file reads as defaults and
-// a failed save leaves the previous file as it was.
+// a failed save leaves the previous file as it was. The directory is private
+// to the user (0700) and so are its files (0600).
 class PersistenceService {
 public:
-    // Creates `directory` (with parents) if needed; carries on if it cannot.
+    // Creates `directory` (with parents) if needed, makes it and its files
+    // private, and removes temporary files a killed save left behind;
+    // carries on if it cannot.
     explicit PersistenceService(const QString &directory);
 
     // The instance on the user's application directory.
@@ -27,5 +30,7 @@ public:
     bool save(const PersistedState &state) const;
 
 private:
+    void removeStaleTemporaryFiles() const;
+
     QString m_directory;
 };

@@ -3,7 +3,6 @@
 // ends on a protected dashboard.
 
 #include "AppDelegate.h"
-#include "DiagnosticLog.h"
 #include "GitHubTestBench.h"
 #include "HealthCheckService.h"
 #include "LaunchOptions.h"
@@ -62,7 +61,7 @@ private:
     std::unique_ptr<HealthCheckService> m_health;
     std::unique_ptr<AppDelegate> m_delegate;
 
-    QString tempLog() const { return m_bench->stateDir.filePath("keelmark-debug.log"); }
+    QString tempLog() const { return m_bench->tempLog().tempLogPath(); }
 
     // A fresh process's worth of state, reading what `prepare` left in the
     // state file as the previous run.
@@ -72,17 +71,17 @@ private:
     }
 
     AppDelegate *makeDelegate(bool trayAvailable = true) {
-        m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get());
+        m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog());
         AppDelegate::Options options;
         options.trayAvailable = [trayAvailable] { return trayAvailable; };
         m_delegate = std::make_unique<AppDelegate>(
-            UiContext{m_bench->appState.get(), m_bench->gitHub.get(), m_health.get()}, options);
+            UiContext{m_bench->appState.get(), m_bench->gitHub.get(), m_health.get()},
+            m_bench->tempLog(), options);
         return m_delegate.get();
     }
 
 private slots:
     void initTestCase() { Style::initialize(); }
-    void cleanupTestCase() { DiagnosticLog::setTempLogPathForTesting(QString()); }
 
     void init() {
         m_bench = std::make_unique<GitHubTestBench>();
@@ -90,7 +89,6 @@ private slots:
         QVERIFY2(m_bench->setUp(&error), qPrintable(error));
         // As at launch: no token and no approved organisation yet.
         m_bench->gitHub = m_bench->makeService();
-        DiagnosticLog::setTempLogPathForTesting(tempLog());
         m_browser.opened.clear();
     }
 

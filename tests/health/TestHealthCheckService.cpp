@@ -21,8 +21,8 @@ private:
     AppState &state() { return *m_bench->appState; }
 
     void makeService(std::chrono::milliseconds interval, QDateTime now = kNow) {
-        m_service = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), interval,
-                                                         [now] { return now; });
+        m_service = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog(),
+                                                         interval, [now] { return now; });
     }
 
     void check() { AsyncTest::waitFor(m_service->performHealthCheck(&state())); }

@@ -17,6 +17,7 @@
 #include <QTimeZone>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
@@ -31,6 +32,11 @@ const QByteArray fullFile = R"({
     "orgId": 42, "orgIsAdmin": true, "orgLogin": "Åcme", "repoName": "dépôt-日本",
     "setupComplete": true, "setupRole": "forMyself", "extra": 1
 })";
+
+mode_t modeOf(const QString &path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0;
+}
 
 QByteArray readAll(const QString &path) {
     QFile file(path);
@@ -85,8 +91,6 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_persistence = std::make_unique<PersistenceService>(m_dir->path() + "/io.keelmark.app");
     }
-    void cleanup() { DiagnosticLog::setTempLogPathForTesting(QString()); }
-
     void firstStartHasDefaultsAndWritesNothing() {
         AppState state(m_persistence.get());
         QCOMPARE(state.machineStatus(), MachineStatusState::setupMode);
@@ -274,6 +278,65 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"state.json"});
     }
 
+    // The folder and its files are the user's alone, also when an earlier
+    // version left them open; a killed save's leftovers, and only those, are
+    // cleared at start.
+    void folderIsPrivateAndClearedAtStart_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name"); // planted in the folder before start
+        QTest::addColumn<bool>("removed");
+        const QString orphan = QStringLiteral("state.json.AbCxYz");
+        QTest::newRow("fresh folder") << "none" << QString() << false;
+        QTest::newRow("orphan of a killed save") << "file" << orphan << true;
+        QTest::newRow("another suffix") << "file"
+                                        << "state.json.bak" << false;
+        QTest::newRow("another file's temporary") << "file"
+                                                  << "notes.AbCxYz" << false;
+        QTest::newRow("another user's") << "foreign" << orphan << false;
+        QTest::newRow("a link") << "link" << orphan << false;
+        QTest::newRow("a folder") << "folder" << orphan << false;
+    }
+    void folderIsPrivateAndClearedAtStart() {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        QFETCH(bool, removed);
+        const QString dir = m_dir->filePath("app");
+        const QString planted = dir + '/' + name;
+        const QString outside = m_dir->filePath("precious");
+        if (kind != "none") {
+            QVERIFY(QDir().mkdir(dir));
+            QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0755), 0);
+            for (const QString file : {"state.json", "debug.log"}) {
+                writeFile(dir + '/' + file, validBase + "}");
+                QCOMPARE(::chmod(QFile::encodeName(dir + '/' + file).constData(), 0644), 0);
+            }
+            writeFile(outside, "precious\n");
+        }
+        if (kind == "file" || kind == "foreign") {
+            writeFile(planted, "half a save");
+        } else if (kind == "link") {
+            QVERIFY(QFile::link(outside, planted));
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkdir(planted));
+        }
+        if (kind == "foreign") {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a file to another user");
+            QCOMPARE(::chown(QFile::encodeName(planted).constData(), 65534, 65534), 0);
+        }
+
+        PersistenceService service(dir);
+        AppState state(&service);
+        state.setRepoName(QStringLiteral("ops"));
+        QCOMPARE(modeOf(dir), mode_t(0700));
+        QCOMPARE(modeOf(service.filePath()), mode_t(0600));
+        QCOMPARE(modeOf(dir + "/debug.log"), mode_t(0600));
+        if (!name.isEmpty())
+            QCOMPARE(modeOf(planted) == 0, removed);
+        if (kind == "link")
+            QCOMPARE(readAll(outside), QByteArray("precious\n"));
+    }
+
     // The records GitHub and the team service send.
     void decodeAndEncode() {
         struct Case {
@@ -320,22 +383,40 @@ private slots:
     }
 
     void tempLogIsPrivateAndAppends() {
-        const QString path = m_dir->filePath("keelmark-debug.log");
-        DiagnosticLog::setTempLogPathForTesting(path);
-        DiagnosticLog::appendToTempLog("one\n");
-        DiagnosticLog::appendToTempLog("two\n");
-        QCOMPARE(readAll(path), QByteArray("one\ntwo\n"));
-        struct stat info {};
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
-        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+        const DiagnosticLog log(m_dir->path());
+        log.appendToTempLog("one\n");
+        log.appendToTempLog("two\n");
+        QCOMPARE(readAll(m_dir->filePath("keelmark-debug.log")), QByteArray("one\ntwo\n"));
+        QCOMPARE(modeOf(log.tempLogPath()), mode_t(0600));
     }
 
     void tempLogRefusesPlantedFiles() {
-        for (const QString kind : {"symlink", "hardlink", "foreign"}) {
+        for (const QString kind : {"symlink", "hardlink", "foreign", "fifo"}) {
+            QVERIFY(QDir(m_dir->path()).mkdir(kind));
+            const DiagnosticLog log(m_dir->filePath(kind));
             const QString target = m_dir->filePath(kind + "-target");
-            const QString planted = m_dir->filePath(kind + "-keelmark-debug.log");
+            const QString planted = log.tempLogPath();
             const QByteArray plantedName = QFile::encodeName(planted);
             writeFile(target, "precious\n");
+            if (kind == "fifo") {
+                QCOMPARE(::mkfifo(plantedName.constData(), 0600), 0);
+                // With no reader a blocking open waits for ever: bounded here, and a
+                // reader opened afterwards releases a stuck writer, so the row fails
+                // rather than hangs.
+                std::unique_ptr<QThread> writer(
+                    QThread::create([&log] { log.appendToTempLog("intruder\n"); }));
+                writer->start();
+                const bool returned = writer->wait(5000);
+                const int reader = ::open(plantedName.constData(), O_RDONLY | O_NONBLOCK);
+                writer->wait();
+                QVERIFY2(returned, "the append blocked on a FIFO");
+                // With a reader the open succeeds; it is still no file to write.
+                log.appendToTempLog("intruder\n");
+                char byte = 0;
+                QVERIFY(::read(reader, &byte, 1) <= 0);
+                ::close(reader);
+                continue;
+            }
             if (kind == "symlink") {
                 QVERIFY(QFile::link(target, planted));
             } else if (kind == "hardlink") {
@@ -346,28 +427,27 @@ private slots:
                 QVERIFY(QFile::copy(target, planted));
                 QCOMPARE(::chown(plantedName.constData(), 65534, 65534), 0);
             }
-            DiagnosticLog::setTempLogPathForTesting(planted);
-            DiagnosticLog::appendToTempLog("intruder\n");
+            log.appendToTempLog("intruder\n");
             QCOMPARE(readAll(target), QByteArray("precious\n"));
             QCOMPARE(readAll(planted), QByteArray("precious\n"));
         }
     }
 
     void concurrentLinesLandWhole() {
-        DiagnosticLog::setTempLogPathForTesting(m_dir->filePath("concurrent.log"));
+        const DiagnosticLog log(m_dir->path());
         constexpr int threads = 6;
         constexpr int linesEach = 300;
         // Long lines make a torn write likely if lines were written in parts.
         std::vector<std::unique_ptr<QThread>> workers;
         for (int t = 0; t < threads; ++t) {
-            workers.emplace_back(QThread::create([t] {
+            workers.emplace_back(QThread::create([t, &log] {
                 for (int i = 0; i < linesEach; ++i) {
                     const QString line =
                         QStringLiteral("t%1 n%2 %3 end\n").arg(t).arg(i).arg(QString(400, '.'));
                     if (i % 2) // both ways of writing: the app log's and the temporary one's
-                        DiagnosticLog::appendToTempLog(line);
+                        log.appendToTempLog(line);
                     else
-                        DiagnosticLog::appendLine(DiagnosticLog::tempLogPath(), line);
+                        DiagnosticLog::appendLine(log.tempLogPath(), line);
                 }
             }));
             workers.back()->start();
@@ -375,7 +455,7 @@ private slots:
         for (auto &worker : workers)
             QVERIFY(worker->wait(60'000));
 
-        const QList<QByteArray> lines = readAll(DiagnosticLog::tempLogPath()).split('\n');
+        const QList<QByteArray> lines = readAll(log.tempLogPath()).split('\n');
         const QRegularExpression whole(QStringLiteral("^t\\d n\\d+ \\.{400} end$"));
         const QSet<QByteArray> distinct(lines.begin(), lines.end() - 1);
         QCOMPARE(distinct.size(), threads * linesEach);

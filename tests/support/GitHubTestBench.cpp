@@ -70,7 +70,7 @@ GitHubEndpoints GitHubTestBench::endpoints() const {
 }
 
 std::unique_ptr<GitHubService> GitHubTestBench::makeService() const {
-    auto service = std::make_unique<GitHubService>(endpoints());
+    auto service = std::make_unique<GitHubService>(endpoints(), tempLog());
     service->setCredentialService(credentialService);
     return service;
 }

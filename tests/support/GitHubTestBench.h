@@ -6,6 +6,7 @@
 
 #include "AppState.h"
 #include "AsyncTest.h"
+#include "DiagnosticLog.h"
 #include "GitHubEmulator.h"
 #include "GitHubError.h"
 #include "GitHubService.h"
@@ -44,6 +45,8 @@ public:
     bool setUpSignedIn(QString *error);
 
     GitHubEndpoints endpoints() const;
+    // The temporary-directory trace, kept in stateDir.
+    DiagnosticLog tempLog() const { return DiagnosticLog(stateDir.path()); }
     std::unique_ptr<GitHubService> makeService() const;
 
     // The keelmark:// callback the relay hands the browser on to.

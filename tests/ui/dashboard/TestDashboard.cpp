@@ -109,8 +109,9 @@ private slots:
         QString error;
         QVERIFY2(m_bench->setUp(&error), qPrintable(error));
         m_state = m_bench->appState.get();
-        m_health = std::make_unique<HealthCheckService>(
-            m_bench->gitHub.get(), std::chrono::seconds(60), [this] { return m_now; });
+        m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog(),
+                                                        std::chrono::seconds(60),
+                                                        [this] { return m_now; });
     }
 
     void cleanup() {

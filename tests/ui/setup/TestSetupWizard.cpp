@@ -81,7 +81,7 @@ private slots:
         m_bench->gitHub = m_bench->makeService();
         QVERIFY2(m_bench->signInDirect(), "run under scripts/with-test-session.sh");
         m_state = m_bench->appState.get();
-        m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get());
+        m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog());
         m_browser.opened.clear();
     }
 
