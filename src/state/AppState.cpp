@@ -1,8 +1,7 @@
 #include "AppState.h"
 #include "DiagnosticLog.h"
 #include "PersistenceService.h"
-
-#include <QDir>
+#include "PlatformFiles.h"
 
 AppState::AppState(QObject *parent)
     : AppState(&PersistenceService::shared(), parent) {}
@@ -17,7 +16,7 @@ AppState::AppState(PersistenceService *persistence, QObject *parent)
 void AppState::load() {
     const PersistedState stored = m_persistence->load();
 
-    QDir().mkpath(appDirectory());
+    PlatformFiles::makePrivateDirectory(appDirectory());
     DiagnosticLog::appendLine(
         DiagnosticLog::appLogPath(appDirectory()),
         QStringLiteral("AppState.init(0x%1): loaded setupComplete=%2, org=%3, repo=%4\n")
