@@ -1,3 +1,4 @@
+#include "BoundedTcpServer.h"
 #include "RelayConfig.h"
 #include "RelayServer.h"
 
@@ -513,6 +514,18 @@ private slots:
         held.pop_back(); // one leaves, and its place is free again
         QTRY_COMPARE_WITH_TIMEOUT(m_relay->openConnections(), 2, 5000);
         QCOMPARE(probe(health, 500).status, 200);
+    }
+
+    void acceptsAgainAfterRunningOutOfDescriptors() {
+        // What QTcpServer does when accept() finds no descriptor left: it
+        // pauses, for good unless the listener resumes.
+        BoundedTcpServer listener({}, {});
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        listener.pauseAccepting();
+        emit listener.acceptError(QAbstractSocket::SocketResourceError);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), 3000);
     }
 
     // Configuration from the environment.
