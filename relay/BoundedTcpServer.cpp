@@ -104,13 +104,6 @@ void BoundedTcpServer::incomingConnection(qintptr handle) {
         turnAway(socket);
         return;
     }
-    ++m_open;
-    connect(socket, &QObject::destroyed, this, [this] {
-        if (--m_open < m_limits.maxConnections && m_full) {
-            m_full = false;
-            qCInfo(lcRelay).noquote() << "accepting connections again";
-        }
-    });
     // Bounds what is buffered unread. The HTTP server keeps a partial request
     // in this buffer, so it must hold a little more than the budget, or a
     // large upload would stall right at the limit instead of being refused.
@@ -118,6 +111,15 @@ void BoundedTcpServer::incomingConnection(qintptr handle) {
 
     auto connection = std::make_shared<Connection>();
     connection->timer = new QTimer(socket);
+    // Counted through the timer, which goes with the socket: the HTTP server
+    // may disconnect everything from the socket's own signals.
+    ++m_open;
+    connect(connection->timer, &QObject::destroyed, this, [this] {
+        if (--m_open < m_limits.maxConnections && m_full) {
+            m_full = false;
+            qCInfo(lcRelay).noquote() << "accepting connections again";
+        }
+    });
     connection->timer->setSingleShot(true);
     connect(connection->timer, &QTimer::timeout, socket,
             [this, socket, connection] { onTimeout(socket, *connection); });
