@@ -90,6 +90,15 @@ BoundedTcpServer::BoundedTcpServer(Limits limits, RejectLog log, QObject *parent
     });
 }
 
+BoundedTcpServer::~BoundedTcpServer() {
+    // Closed here rather than as QObject children, which would report their
+    // end to a listener that is already half destroyed.
+    close();
+    while (QTcpSocket *pending = nextPendingConnection())
+        delete pending;
+    qDeleteAll(findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly));
+}
+
 bool BoundedTcpServer::closesAfterReply(const QTcpSocket *socket) {
     return socket && socket->property(kCloseProperty).toBool();
 }

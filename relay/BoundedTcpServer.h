@@ -30,6 +30,7 @@ public:
     using RejectLog = std::function<void(const QByteArray &, const QByteArray &, int, double)>;
 
     BoundedTcpServer(Limits limits, RejectLog log, QObject *parent = nullptr);
+    ~BoundedTcpServer() override;
 
     int openConnections() const { return m_open; }
 
