@@ -341,7 +341,7 @@ private slots:
     }
 
     void gitHubAnswers_data() {
-        QTest::addColumn<int>("status"); // -1: malformed body, -2: dropped, -3: down
+        QTest::addColumn<int>("status"); // -1: malformed, -2: dropped, -3: down, -4: no length
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("passedOn"); // unchanged, byte for byte; else 502
         QTest::newRow("error at 200, odd spacing")
@@ -356,18 +356,30 @@ private slots:
         QTest::newRow("corrupted body") << -1 << QByteArray() << false;
         QTest::newRow("connection dropped") << -2 << QByteArray() << false;
         QTest::newRow("nobody listening") << -3 << QByteArray() << false;
+        QTest::newRow("over 1 MiB, length not announced")
+            << -4 << "{\"access_token\":\"" + QByteArray(1024 * 1024, 'a') + "\"}" << false;
     }
 
     void gitHubAnswers() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(bool, passedOn);
-        if (status == -3) {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost));
-            const QUrl dead("http://127.0.0.1:" + QString::number(closed.serverPort()));
-            closed.close();
-            m_relay = startRelay(dead);
+        // Rows below -2 use a stand-in for GitHub: none, or one that sends
+        // the body without announcing its length.
+        QTcpServer standIn;
+        if (status < -2) {
+            QVERIFY(standIn.listen(QHostAddress::LocalHost));
+            m_relay = startRelay(QUrl("http://127.0.0.1:" + QString::number(standIn.serverPort())));
+            if (status == -3)
+                standIn.close();
+            connect(&standIn, &QTcpServer::newConnection, this, [&standIn, body] {
+                QTcpSocket *socket = standIn.nextPendingConnection();
+                connect(socket, &QTcpSocket::readyRead, socket, [socket, body] {
+                    socket->readAll();
+                    socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            });
         } else {
             m_emulator->injectFault("POST", kTokenPath,
                                     status == -1   ? Fault::malformed()
