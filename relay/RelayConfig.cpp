@@ -42,6 +42,20 @@ bool readSecret(const QProcessEnvironment &env, RelayConfig &config, QString *er
     return true;
 }
 
+// Leaves `out` alone when the variable is not set.
+bool readPositive(const QProcessEnvironment &env, const char *name, int &out, QString *error) {
+    const QString text = value(env, name);
+    if (text.isEmpty())
+        return true;
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number <= 0)
+        return fail(error, QStringLiteral("%1 must be a positive whole number, not %2")
+                               .arg(QString::fromLatin1(name), text));
+    out = number;
+    return true;
+}
+
 } // namespace
 
 std::optional<RelayConfig> relayConfigFromEnvironment(const QProcessEnvironment &env,
@@ -96,15 +110,16 @@ std::optional<RelayConfig> relayConfigFromEnvironment(const QProcessEnvironment 
         }
         config.appScheme = scheme;
     }
-    if (const QString timeout = value(env, RelayEnv::upstreamTimeoutMs); !timeout.isEmpty()) {
-        bool ok = false;
-        const int ms = timeout.toInt(&ok);
-        if (!ok || ms <= 0) {
-            fail(error, QStringLiteral("%1 must be a positive number of milliseconds, not %2")
-                            .arg(RelayEnv::upstreamTimeoutMs, timeout));
-            return std::nullopt;
-        }
-        config.upstreamTimeout = std::chrono::milliseconds(ms);
-    }
+    int upstreamMs = int(config.upstreamTimeout.count());
+    int requestMs = int(config.requestTimeout.count());
+    int idleMs = int(config.idleTimeout.count());
+    if (!readPositive(env, RelayEnv::upstreamTimeoutMs, upstreamMs, error) ||
+        !readPositive(env, RelayEnv::requestTimeoutMs, requestMs, error) ||
+        !readPositive(env, RelayEnv::idleTimeoutMs, idleMs, error) ||
+        !readPositive(env, RelayEnv::maxConnections, config.maxConnections, error))
+        return std::nullopt;
+    config.upstreamTimeout = std::chrono::milliseconds(upstreamMs);
+    config.requestTimeout = std::chrono::milliseconds(requestMs);
+    config.idleTimeout = std::chrono::milliseconds(idleMs);
     return config;
 }

@@ -13,14 +13,20 @@
 struct RelayConfig {
     QHostAddress listenAddress = QHostAddress::LocalHost;
     quint16 port = 8080;
-    QString clientId;
-    QString clientSecret;
+    QString clientId{};
+    QString clientSecret{};
     // GitHub's web side; the token endpoint is /login/oauth/access_token under it.
     QUrl gitHubWebUrl = QUrl(QStringLiteral("https://github.com"));
     // The desktop app's URL scheme the callback hands the browser on to.
     QString appScheme = QStringLiteral("keelmark");
     std::chrono::milliseconds upstreamTimeout{10000};
     qsizetype maxBodyBytes = 16 * 1024;
+    // What one client may hold: a request must be complete this long after
+    // its first byte, a kept-alive connection is closed after this long
+    // without one, and connections past the cap are answered 503.
+    std::chrono::milliseconds requestTimeout{10000};
+    std::chrono::milliseconds idleTimeout{30000};
+    int maxConnections = 2048;
 };
 
 // Names of the environment variables the executable reads.
@@ -33,6 +39,9 @@ inline constexpr char clientSecretFile[] = "KEELMARK_RELAY_CLIENT_SECRET_FILE";
 inline constexpr char gitHubUrl[] = "KEELMARK_RELAY_GITHUB_URL";
 inline constexpr char appScheme[] = "KEELMARK_RELAY_APP_SCHEME";
 inline constexpr char upstreamTimeoutMs[] = "KEELMARK_RELAY_UPSTREAM_TIMEOUT_MS";
+inline constexpr char requestTimeoutMs[] = "KEELMARK_RELAY_REQUEST_TIMEOUT_MS";
+inline constexpr char idleTimeoutMs[] = "KEELMARK_RELAY_IDLE_TIMEOUT_MS";
+inline constexpr char maxConnections[] = "KEELMARK_RELAY_MAX_CONNECTIONS";
 } // namespace RelayEnv
 
 // Builds the configuration from `env`; on a missing or invalid setting

@@ -28,6 +28,8 @@ constexpr int kMaxLoggedPath = 200;
 // Room for the request line and headers on top of the body limit before a
 // connection is cut off unread.
 constexpr qint64 kHeaderAllowance = 16 * 1024;
+// Token replies are a few hundred bytes; anything near this is not GitHub.
+constexpr qint64 kMaxUpstreamBytes = 1024 * 1024;
 
 QByteArray methodName(Method method) {
     const char *key = QMetaEnum::fromType<Method>().valueToKey(int(method));
@@ -81,6 +83,7 @@ struct RelayServer::PendingExchange {
     QPointer<QTcpSocket> socket;
     RequestLog log;
     bool timedOut = false;
+    bool tooLarge = false;
 };
 
 RelayServer::RelayServer(RelayConfig config, QObject *parent)
@@ -125,7 +128,10 @@ RelayServer::~RelayServer() {
 
 bool RelayServer::listen() {
     auto *tcp =
-        new BoundedTcpServer(m_config.maxBodyBytes + kHeaderAllowance,
+        new BoundedTcpServer({.maxRequestBytes = m_config.maxBodyBytes + kHeaderAllowance,
+                              .requestTimeout = m_config.requestTimeout,
+                              .idleTimeout = m_config.idleTimeout,
+                              .maxConnections = m_config.maxConnections},
                              [this](const QByteArray &method, const QByteArray &path, int status,
                                     double ms) { logLine(method, path, status, ms); });
     if (!tcp->listen(m_config.listenAddress, m_config.port)) {
@@ -135,7 +141,12 @@ bool RelayServer::listen() {
     }
     m_port = tcp->serverPort();
     m_server.bind(tcp); // the HTTP server takes it over
+    m_tcp = tcp;
     return true;
+}
+
+int RelayServer::openConnections() const {
+    return m_tcp ? m_tcp->openConnections() : 0;
 }
 
 QUrl RelayServer::baseUrl() const {
@@ -193,8 +204,8 @@ void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerRespo
     // must fire first, so that a slow GitHub is reported as 504, not 502.
     upstream.setTransferTimeout(int(m_config.upstreamTimeout.count()) + 5000);
 
-    auto pending = std::make_unique<PendingExchange>(
-        PendingExchange{std::move(responder), QPointer<QTcpSocket>(), std::move(log), false});
+    auto pending = std::make_unique<PendingExchange>(PendingExchange{
+        std::move(responder), QPointer<QTcpSocket>(), std::move(log), false, false});
     pending->socket = pending->responder.socket();
 
     QNetworkReply *reply = nextUpstream()->post(
@@ -202,6 +213,19 @@ void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerRespo
     m_pending.emplace(reply, std::move(pending));
 
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finishExchange(reply); });
+    // The reply is held whole until it is passed on; stop reading past the
+    // cap, whether the length is announced or not.
+    const auto capReply = [this, reply] {
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (announced <= kMaxUpstreamBytes && reply->bytesAvailable() <= kMaxUpstreamBytes)
+            return;
+        if (auto it = m_pending.find(reply); it != m_pending.end()) {
+            it->second->tooLarge = true;
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, capReply);
+    connect(reply, &QNetworkReply::readyRead, this, capReply);
     QTimer::singleShot(m_config.upstreamTimeout, reply, [this, reply] {
         if (auto it = m_pending.find(reply); it != m_pending.end()) {
             it->second->timedOut = true;
@@ -227,6 +251,13 @@ void RelayServer::finishExchange(QNetworkReply *reply) {
         sendError(pending->responder, pending->log, 504, QStringLiteral("upstream_timeout"),
                   QStringLiteral("GitHub did not answer within %1 seconds.")
                       .arg(double(m_config.upstreamTimeout.count()) / 1000.0));
+        return;
+    }
+    if (pending->tooLarge) {
+        qCWarning(lcRelay).noquote()
+            << "token endpoint answered more than" << kMaxUpstreamBytes << "bytes";
+        sendError(pending->responder, pending->log, 502, QStringLiteral("upstream_error"),
+                  QStringLiteral("GitHub's answer to the token request was too large."));
         return;
     }
     if (upstreamStatus == 0) {
@@ -324,12 +355,20 @@ void RelayServer::onMissing(const QHttpServerRequest &request, QHttpServerRespon
 void RelayServer::send(QHttpServerResponder &responder, const RequestLog &log, int status,
                        const QByteArray &contentType, const QByteArray &body,
                        const std::vector<Header> &headers) {
+    QTcpSocket *socket = responder.socket();
+    const bool close = BoundedTcpServer::closesAfterReply(socket);
     responder.writeStatusLine(QHttpServerResponder::StatusCode(status));
     responder.writeHeader("Content-Type", contentType);
     for (const Header &header : headers)
         responder.writeHeader(header.name, header.value);
     responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+    if (close)
+        responder.writeHeader("Connection", "close");
     responder.writeBody(body);
+    // Qt HttpServer 6.4 keeps every connection open; the socket closes once
+    // the reply has left.
+    if (close)
+        socket->disconnectFromHost();
     logRequest(log, status);
 }
 
@@ -347,12 +386,12 @@ void RelayServer::logRequest(const RequestLog &log, int status) {
 }
 
 void RelayServer::logLine(const QByteArray &method, const QByteArray &path, int status, double ms) {
-    qCInfo(lcRelay).noquote() << QStringLiteral("%1 %2 %3 %4 %5ms")
-                                     .arg(QDateTime::currentDateTimeUtc().toString(
-                                              Qt::ISODateWithMs),
-                                          QString::fromLatin1(method), QString::fromUtf8(path),
-                                          QString::number(status))
-                                     .arg(ms, 0, 'f', 1);
+    // Concatenated, not formatted with arg(): a path holds the client's own
+    // percent escapes, which a later arg() would take for placeholders.
+    qCInfo(lcRelay).noquote() << QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) +
+                                     u' ' + QString::fromLatin1(method) + u' ' +
+                                     QString::fromUtf8(path) + u' ' + QString::number(status) +
+                                     u' ' + QString::number(ms, 'f', 1) + QStringLiteral("ms");
     emit requestCompleted(status);
 }
 

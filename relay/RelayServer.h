@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+class BoundedTcpServer;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -40,6 +41,7 @@ public:
     QUrl baseUrl() const;
     QUrl tokenEndpoint() const;
     int pendingExchanges() const { return int(m_pending.size()); }
+    int openConnections() const;
 
 signals:
     // A request has been answered (or its client had gone) and logged.
@@ -75,6 +77,7 @@ private:
 
     RelayConfig m_config;
     QHttpServer m_server;
+    QPointer<BoundedTcpServer> m_tcp;
     quint16 m_port = 0;
     std::vector<std::unique_ptr<QNetworkAccessManager>> m_upstream;
     size_t m_nextUpstream = 0;

@@ -32,7 +32,10 @@ void printUsage() {
         "  KEELMARK_RELAY_PORT                port (default 8080)\n"
         "  KEELMARK_RELAY_GITHUB_URL          GitHub web address (default https://github.com)\n"
         "  KEELMARK_RELAY_APP_SCHEME          the app's URL scheme (default keelmark)\n"
-        "  KEELMARK_RELAY_UPSTREAM_TIMEOUT_MS limit on GitHub's answer (default 10000)\n",
+        "  KEELMARK_RELAY_UPSTREAM_TIMEOUT_MS limit on GitHub's answer (default 10000)\n"
+        "  KEELMARK_RELAY_REQUEST_TIMEOUT_MS  limit on receiving a request (default 10000)\n"
+        "  KEELMARK_RELAY_IDLE_TIMEOUT_MS     idle kept-alive connections close (default 30000)\n"
+        "  KEELMARK_RELAY_MAX_CONNECTIONS     open connections before 503 (default 2048)\n",
         stdout);
 }
 

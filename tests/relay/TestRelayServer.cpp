@@ -1,9 +1,11 @@
+#include "BoundedTcpServer.h"
 #include "RelayConfig.h"
 #include "RelayServer.h"
 
 #include "EmulatorHttp.h"
 #include "GitHubEmulator.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -11,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrlQuery>
 
 using namespace std::chrono_literals;
@@ -67,12 +70,15 @@ class TestRelayServer : public QObject {
                                                                            : QString();
     }
 
-    std::unique_ptr<RelayServer> startRelay(QUrl webUrl, std::chrono::milliseconds timeout = 10s) {
-        auto relay = std::make_unique<RelayServer>(RelayConfig{.port = 0,
-                                                               .clientId = kClientId,
-                                                               .clientSecret = kSecret,
-                                                               .gitHubWebUrl = webUrl,
-                                                               .upstreamTimeout = timeout});
+    // `config` brings the limits; the rest is filled in here.
+    std::unique_ptr<RelayServer> startRelay(QUrl webUrl, std::chrono::milliseconds timeout = 10s,
+                                            RelayConfig config = {}) {
+        config.port = 0;
+        config.clientId = kClientId;
+        config.clientSecret = kSecret;
+        config.gitHubWebUrl = webUrl;
+        config.upstreamTimeout = timeout;
+        auto relay = std::make_unique<RelayServer>(config);
         return relay->listen() ? std::move(relay) : nullptr;
     }
 
@@ -93,6 +99,36 @@ class TestRelayServer : public QObject {
     }
     // For requests QNetworkAccessManager will not send (a POST without a
     // Content-Type, a body that never ends): the bytes as given.
+    // What a hand-made client sees on one connection, in ms from the connect.
+    struct Probe {
+        int status = 0; // 0: no answer
+        qint64 answerMs = -1;
+        qint64 closedMs = -1;
+    };
+    Probe probe(const QByteArray &request, int waitMs = 5000) const {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_relay->port());
+        if (!socket.waitForConnected(5000))
+            return {};
+        QElapsedTimer clock;
+        clock.start();
+        socket.write(request);
+        Probe result;
+        QByteArray in;
+        (void)QTest::qWaitFor(
+            [&] {
+                in += socket.readAll();
+                if (result.answerMs < 0 && in.contains("\r\n\r\n")) {
+                    result.answerMs = clock.elapsed();
+                    result.status = in.mid(9, 3).toInt();
+                }
+                if (socket.state() == QAbstractSocket::UnconnectedState)
+                    result.closedMs = clock.elapsed();
+                return result.closedMs >= 0;
+            },
+            waitMs);
+        return result;
+    }
     HttpResult raw(const QByteArray &request) const {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_relay->port());
@@ -305,7 +341,7 @@ private slots:
     }
 
     void gitHubAnswers_data() {
-        QTest::addColumn<int>("status"); // -1: malformed body, -2: dropped, -3: down
+        QTest::addColumn<int>("status"); // -1: malformed, -2: dropped, -3: down, -4: no length
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("passedOn"); // unchanged, byte for byte; else 502
         QTest::newRow("error at 200, odd spacing")
@@ -315,21 +351,35 @@ private slots:
             << true;
         QTest::newRow("server error") << 500 << QByteArray("{}") << false;
         QTest::newRow("html at 200") << 200 << QByteArray("<html></html>") << false;
+        QTest::newRow("over 1 MiB")
+            << 200 << "{\"access_token\":\"" + QByteArray(1024 * 1024, 'a') + "\"}" << false;
         QTest::newRow("corrupted body") << -1 << QByteArray() << false;
         QTest::newRow("connection dropped") << -2 << QByteArray() << false;
         QTest::newRow("nobody listening") << -3 << QByteArray() << false;
+        QTest::newRow("over 1 MiB, length not announced")
+            << -4 << "{\"access_token\":\"" + QByteArray(1024 * 1024, 'a') + "\"}" << false;
     }
 
     void gitHubAnswers() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(bool, passedOn);
-        if (status == -3) {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost));
-            const QUrl dead("http://127.0.0.1:" + QString::number(closed.serverPort()));
-            closed.close();
-            m_relay = startRelay(dead);
+        // Rows below -2 use a stand-in for GitHub: none, or one that sends
+        // the body without announcing its length.
+        QTcpServer standIn;
+        if (status < -2) {
+            QVERIFY(standIn.listen(QHostAddress::LocalHost));
+            m_relay = startRelay(QUrl("http://127.0.0.1:" + QString::number(standIn.serverPort())));
+            if (status == -3)
+                standIn.close();
+            connect(&standIn, &QTcpServer::newConnection, this, [&standIn, body] {
+                QTcpSocket *socket = standIn.nextPendingConnection();
+                connect(socket, &QTcpSocket::readyRead, socket, [socket, body] {
+                    socket->readAll();
+                    socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            });
         } else {
             m_emulator->injectFault("POST", kTokenPath,
                                     status == -1   ? Fault::malformed()
@@ -376,6 +426,120 @@ private slots:
         QCOMPARE(EmulatorHttp::wait(reply).status, 0);
     }
 
+    void connectionLifetimes_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status"); // 0: closed without an answer
+        QTest::addColumn<int>("answerMs");
+        QTest::addColumn<int>("closedMs");
+        QTest::addColumn<QString>("logged"); // method, path and status; empty: no line
+        // The relay below: 500 ms to send a request, 2 s idle between them.
+        const QByteArray health = "GET /healthz HTTP/1.1\r\nHost: relay\r\n";
+        QTest::newRow("silent") << QByteArray() << 0 << -1 << 500 << QString();
+        QTest::newRow("headers never end") << health << 408 << 500 << 2500 << "GET /healthz 408";
+        QTest::newRow("kept alive, then idle") << health + "\r\n"
+                                               << 200 << 0 << 2000 << "GET /healthz 200";
+        QTest::newRow("HTTP/1.0") << QByteArray("GET /healthz HTTP/1.0\r\n\r\n") << 200 << 0 << 0
+                                  << "GET /healthz 200";
+        // Escapes in the path are logged as sent, never taken for placeholders.
+        QTest::newRow("connection: close, escapes in the path")
+            << QByteArray("GET /x%2F%3A HTTP/1.1\r\nHost: relay\r\nConnection: Keep-Alive, "
+                          "Close\r\n\r\n")
+            << 404 << 0 << 0 << "GET /x%2F%3A 404";
+    }
+
+    void connectionLifetimes() {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        QFETCH(int, answerMs);
+        QFETCH(int, closedMs);
+        QFETCH(QString, logged);
+        m_relay =
+            startRelay(m_emulator->webUrl(), 10s, {.requestTimeout = 500ms, .idleTimeout = 2s});
+        takeLog();
+        const Probe seen = probe(request);
+        QCOMPARE(seen.status, status);
+        // Not before its time-out, and not much after; "0" is well before any.
+        const auto near = [](qint64 actual, int expected) {
+            return actual >= expected * 9 / 10 && actual < expected + 1000;
+        };
+        QVERIFY2(answerMs < 0 || near(seen.answerMs, answerMs),
+                 qPrintable(QString::number(seen.answerMs)));
+        QVERIFY2(near(seen.closedMs, closedMs), qPrintable(QString::number(seen.closedMs)));
+        QStringList lines;
+        for (const QString &line : takeLog())
+            lines.append(line.section(' ', 1, 3));
+        QCOMPARE(lines, logged.isEmpty() ? QStringList() : QStringList{logged});
+    }
+
+    void manySlowClientsDoNotHoldUpOthers() {
+        // 300 clients send a request a byte every 100 ms, stopping after 4 s;
+        // a normal exchange goes through meanwhile, and each slow one is cut
+        // off at its deadline while still sending.
+        m_relay = startRelay(m_emulator->webUrl(), 10s, {.requestTimeout = 1s});
+        const QByteArray request = "POST /v1/github/exchange HTTP/1.1\r\nX-Slow: abcdefgh";
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        // In batches, so that none waits for the accept backlog to drain.
+        for (int i = 0; i < 300; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            slow.back()->connectToHost(QHostAddress::LocalHost, m_relay->port());
+            slow.back()->write(request.left(1));
+            if (i % 30 == 29)
+                QTRY_COMPARE_WITH_TIMEOUT(m_relay->openConnections(), i + 1, 5000);
+        }
+        qsizetype sent = 1;
+        QTimer drip;
+        connect(&drip, &QTimer::timeout, this, [&] {
+            for (const auto &socket : slow)
+                socket->write(request.mid(sent, 1));
+            if (++sent == request.size())
+                drip.stop();
+        });
+        drip.start(100);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(exchange({{"code", m_emulator->mintAuthorizationCode("octo")}}).status, 200);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        const auto refused = [&] {
+            return std::all_of(slow.begin(), slow.end(), [](const auto &socket) {
+                return socket->peek(12) == "HTTP/1.1 408";
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(refused(), 3000);
+        QVERIFY(drip.isActive());
+        // All but the exchange's own kept-alive connection have gone.
+        QTRY_VERIFY_WITH_TIMEOUT(m_relay->openConnections() <= 1, 5000);
+    }
+
+    void pastTheCapConnectionsGet503() {
+        m_relay = startRelay(m_emulator->webUrl(), 10s, {.maxConnections = 3});
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 3; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, m_relay->port());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_relay->openConnections(), 3, 5000);
+        const QByteArray health = "GET /healthz HTTP/1.1\r\nHost: relay\r\n\r\n";
+        const Probe turnedAway = probe(health);
+        QCOMPARE(turnedAway.status, 503);
+        QVERIFY(turnedAway.closedMs >= 0);
+        held.pop_back(); // one leaves, and its place is free again
+        QTRY_COMPARE_WITH_TIMEOUT(m_relay->openConnections(), 2, 5000);
+        QCOMPARE(probe(health, 500).status, 200);
+    }
+
+    void acceptsAgainAfterRunningOutOfDescriptors() {
+        // What QTcpServer does when accept() finds no descriptor left: it
+        // pauses, for good unless the listener resumes.
+        BoundedTcpServer listener({}, {});
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        listener.pauseAccepting();
+        emit listener.acceptError(QAbstractSocket::SocketResourceError);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), 3000);
+    }
+
     // Configuration from the environment.
     void readsEverySetting() {
         QString error;
@@ -385,6 +549,9 @@ private slots:
                  {RelayEnv::gitHubUrl, "http://127.0.0.1:4000"},
                  {RelayEnv::appScheme, "keelmark-dev"},
                  {RelayEnv::upstreamTimeoutMs, "2500"},
+                 {RelayEnv::requestTimeoutMs, "4000"},
+                 {RelayEnv::idleTimeoutMs, "6000"},
+                 {RelayEnv::maxConnections, "300"},
                  {RelayEnv::clientSecret, ""},
                  {RelayEnv::clientSecretFile, fileWith("from-a-file\n")}}),
             &error);
@@ -395,6 +562,9 @@ private slots:
         QCOMPARE(config->gitHubWebUrl, QUrl("http://127.0.0.1:4000"));
         QCOMPARE(config->appScheme, QStringLiteral("keelmark-dev"));
         QCOMPARE(config->upstreamTimeout, std::chrono::milliseconds(2500));
+        QCOMPARE(config->requestTimeout, std::chrono::milliseconds(4000));
+        QCOMPARE(config->idleTimeout, std::chrono::milliseconds(6000));
+        QCOMPARE(config->maxConnections, 300);
     }
 
     void refusesToStart_data() {
@@ -408,6 +578,7 @@ private slots:
         QTest::newRow("address not an address") << RelayEnv::listenAddress << "relay.example";
         QTest::newRow("github url without host") << RelayEnv::gitHubUrl << "github.com";
         QTest::newRow("scheme with a colon") << RelayEnv::appScheme << "keelmark:";
+        QTest::newRow("connection cap not a number") << RelayEnv::maxConnections << "many";
     }
 
     void refusesToStart() {
