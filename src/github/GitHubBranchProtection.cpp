@@ -38,10 +38,12 @@ QCoro::Task<bool> GitHubService::hasBranchProtection(QString org, QString repo) 
     co_return co_await answersOk(protectionPath(org, repo));
 }
 
-QCoro::Task<> GitHubService::enableBranchProtection(QString org, QString repo) {
+QCoro::Task<> GitHubService::enableBranchProtection(QString org, QString repo,
+                                                    GitHubCancellation cancel) {
     guardOrg(org);
     const QString path = protectionPath(org, repo);
     const QString token = co_await ensureValidToken();
+    cancel.throwIfCancelled();
     const Reply reply = co_await apiPut(path, ruleSet(), token);
     // GitHub's own words matter here: a plan without protection for private
     // repositories answers 403 with what to upgrade to.
@@ -49,10 +51,12 @@ QCoro::Task<> GitHubService::enableBranchProtection(QString org, QString repo) {
         throw GitHubError(GitHubError::branchProtectionFailed, gitHubMessage(reply.body));
 }
 
-QCoro::Task<> GitHubService::disableBranchProtection(QString org, QString repo) {
+QCoro::Task<> GitHubService::disableBranchProtection(QString org, QString repo,
+                                                     GitHubCancellation cancel) {
     guardOrg(org);
     const QString path = protectionPath(org, repo);
     const QString token = co_await ensureValidToken();
+    cancel.throwIfCancelled();
     const Reply reply = co_await apiDelete(path, token);
     // 404: there was no protection to remove.
     if (reply.status != 204 && reply.status != 404)

@@ -3,12 +3,15 @@
 #include <QString>
 
 #include <exception>
+#include <memory>
 #include <string>
 
-// Base of every error a GitHub operation throws; screens show description().
+// Base of every error a GitHub operation throws; screens show description()
+// and, under it, detail(): GitHub's own message where it sent one.
 class GitHubFailure : public std::exception {
 public:
     virtual QString description() const = 0;
+    virtual QString detail() const { return {}; }
     const char *what() const noexcept override;
 
 private:
@@ -31,7 +34,7 @@ public:
     explicit GitHubError(Kind kind, QString detail = {});
 
     Kind kind() const { return m_kind; }
-    QString detail() const { return m_detail; }
+    QString detail() const override { return m_detail; }
     QString description() const override;
 
 private:
@@ -59,4 +62,26 @@ public:
 
 private:
     QString m_message;
+};
+
+// The operation was stopped by whoever started it (see GitHubCancellation).
+class GitHubCancelledError : public GitHubFailure {
+public:
+    QString description() const override { return QStringLiteral("Stopped before finishing."); }
+};
+
+// Lets whoever starts a multi-request operation stop it between requests:
+// the request in flight still completes, nothing after it is sent. Copies
+// share one flag, so the starter keeps one and hands copies on.
+class GitHubCancellation {
+public:
+    void cancel() const { *m_cancelled = true; }
+    bool isCancelled() const { return *m_cancelled; }
+    void throwIfCancelled() const {
+        if (*m_cancelled)
+            throw GitHubCancelledError();
+    }
+
+private:
+    std::shared_ptr<bool> m_cancelled = std::make_shared<bool>(false);
 };

@@ -102,22 +102,36 @@ QCoro::Task<bool> GitHubService::answersOk(QString path) {
     co_return reply.status == 200;
 }
 
-QCoro::Task<> GitHubService::createRepo(QString org, QString name) {
+QCoro::Task<> GitHubService::requireRepo(QString org, QString name) {
+    const QString path = repoPath(org, name);
+    const QString token = co_await ensureValidToken();
+    const Reply reply = co_await apiGet(path, token);
+    if (reply.status != 200)
+        throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
+}
+
+QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancellation cancel) {
     guardOrg(org);
     const QString orgSegment = pathSegment(org);
     pathSegment(name);
     heldToken();
+    cancel.throwIfCancelled();
     const bool exists = co_await repoExists(org, name);
     if (exists)
         co_return;
+    cancel.throwIfCancelled();
     const QJsonObject body = createRepoBody(org, name);
     // Read after repoExists: it may have refreshed, which retires the old token.
-    co_await apiPost(QStringLiteral("/orgs/") + orgSegment + QStringLiteral("/repos"), body,
-                     heldToken(), 201);
+    const Reply reply =
+        co_await send(QByteArrayLiteral("POST"),
+                      apiUrl(QStringLiteral("/orgs/") + orgSegment + QStringLiteral("/repos")),
+                      heldToken(), body);
+    if (reply.status != 201)
+        throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
 }
 
 QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEntry> files,
-                                        QString message) {
+                                        QString message, GitHubCancellation cancel) {
     guardOrg(org);
     const QString base = repoPath(org, repo);
     // Every name is checked before the first request, so a bad one sends nothing.
@@ -125,23 +139,29 @@ QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEnt
         filePathSegments(file.path);
     heldToken();
 
+    cancel.throwIfCancelled();
     const Reply head = co_await apiGet(base + QStringLiteral("/git/ref/heads/main"), heldToken());
     const auto parent = shaOf(head.body, QStringLiteral("object"));
     if (!parent)
         throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(head.body));
 
+    cancel.throwIfCancelled();
     const Reply parentCommit =
         co_await apiGet(base + QStringLiteral("/git/commits/") + pathSegment(*parent), heldToken());
     const auto baseTree = shaOf(parentCommit.body, QStringLiteral("tree"));
     if (!baseTree)
         throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(parentCommit.body));
 
+    // The new tree overlays main's own: without base_tree every other file
+    // on main would be deleted by the commit.
+    cancel.throwIfCancelled();
     const QByteArray treeReply = co_await apiPost(base + QStringLiteral("/git/trees"),
                                                   treeBody(*baseTree, files), heldToken(), 201);
     const auto newTree = shaOf(treeReply);
     if (!newTree)
         throw GitHubError(GitHubError::fileWriteFailed);
 
+    cancel.throwIfCancelled();
     const QByteArray commitReply =
         co_await apiPost(base + QStringLiteral("/git/commits"),
                          commitBody(message, *newTree, *parent), heldToken(), 201);
@@ -150,6 +170,7 @@ QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEnt
         throw GitHubError(GitHubError::fileWriteFailed);
 
     // A refused update (protected or moved main) means nothing was committed.
+    cancel.throwIfCancelled();
     const Reply update = co_await apiPatch(base + QStringLiteral("/git/refs/heads/main"),
                                            refUpdateBody(*newCommit), heldToken());
     if (update.status != 200)

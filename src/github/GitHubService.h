@@ -2,6 +2,7 @@
 
 #include "DiagnosticLog.h"
 #include "GitHubEndpoints.h"
+#include "GitHubError.h"
 #include "Records.h"
 
 #include <QByteArray>
@@ -67,15 +68,21 @@ public:
 
     // --- Repository operations ---
     QCoro::Task<bool> repoExists(QString org, QString name);
-    QCoro::Task<> createRepo(QString org, QString name);
-    QCoro::Task<> writeFiles(QString org, QString repo, QList<FileEntry> files, QString message);
+    // Throws repoCreationFailed, with GitHub's message, unless it answers 200.
+    QCoro::Task<> requireRepo(QString org, QString name);
+    // Writes check `cancel` before every request, so their starter can stop
+    // them between requests (see GitHubCancellation).
+    QCoro::Task<> createRepo(QString org, QString name, GitHubCancellation cancel = {});
+    QCoro::Task<> writeFiles(QString org, QString repo, QList<FileEntry> files, QString message,
+                             GitHubCancellation cancel = {});
     QCoro::Task<QString> getFileContent(QString org, QString repo, QString path);
     QCoro::Task<QList<TeamMember>> getCollaborators(QString org, QString repo);
 
     // --- Branch protection ---
     QCoro::Task<bool> hasBranchProtection(QString org, QString repo);
-    QCoro::Task<> enableBranchProtection(QString org, QString repo);
-    QCoro::Task<> disableBranchProtection(QString org, QString repo);
+    QCoro::Task<> enableBranchProtection(QString org, QString repo, GitHubCancellation cancel = {});
+    QCoro::Task<> disableBranchProtection(QString org, QString repo,
+                                          GitHubCancellation cancel = {});
 
     // Web pages the screens link to.
     QUrl newOrganizationPageUrl() const;

@@ -16,44 +16,48 @@ const QString kCommitMessage = QStringLiteral("Initial KeelMark governance confi
 
 // The step bodies are free coroutines with by-value parameters so that
 // nothing they use lives in a lambda's captures or in the run object, which
-// the progress screen may destroy while a request is in flight.
+// the progress screen may destroy while a request is in flight. Once it has,
+// `cancel` is set and no further request may go out: a later run may already
+// have protected main, and a late DELETE from this one would undo it.
 
-QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QString org,
-                                          QString repo) {
-    co_await gitHub->createRepo(org, repo);
+void ensureWanted(const QPointer<GitHubService> &gitHub, const GitHubCancellation &cancel) {
+    cancel.throwIfCancelled();
     if (!gitHub)
-        co_return;
+        throw GitHubCancelledError();
+}
+
+QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QString org, QString repo,
+                                          GitHubCancellation cancel) {
+    ensureWanted(gitHub, cancel);
+    co_await gitHub->createRepo(org, repo, cancel);
+    ensureWanted(gitHub, cancel);
     // Results of co_await go into named locals: g++ 12 miscompiles the frame
     // of a coroutine with co_await inside a condition.
     const bool isProtected = co_await gitHub->hasBranchProtection(org, repo);
-    if (isProtected && gitHub) {
+    ensureWanted(gitHub, cancel);
+    if (isProtected) {
         // The commit of the next step cannot land on a protected main.
-        co_await gitHub->disableBranchProtection(org, repo);
+        co_await gitHub->disableBranchProtection(org, repo, cancel);
     }
 }
 
 QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, QString repo,
-                                   QString owner) {
-    co_await gitHub->writeFiles(org, repo, GovernanceFiles::compose(owner, org), kCommitMessage);
+                                   QString owner, GitHubCancellation cancel) {
+    ensureWanted(gitHub, cancel);
+    co_await gitHub->writeFiles(org, repo, GovernanceFiles::compose(owner, org), kCommitMessage,
+                                cancel);
 }
 
-QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo) {
-    co_await gitHub->enableBranchProtection(org, repo);
+QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo,
+                               GitHubCancellation cancel) {
+    ensureWanted(gitHub, cancel);
+    co_await gitHub->enableBranchProtection(org, repo, cancel);
 }
 
-QCoro::Task<> verifyRepository(QPointer<GitHubService> gitHub, QString org, QString repo) {
-    const bool exists = co_await gitHub->repoExists(org, repo);
-    if (!exists)
-        throw GitHubError(GitHubError::repoCreationFailed);
-}
-
-// A plan without protection for private repositories: the fixed message
-// alone leaves the admin guessing, GitHub's own words say what to upgrade to
-// (or to make the repository public).
-bool isPlanRefusal(const GitHubError &error) {
-    return error.kind() == GitHubError::branchProtectionFailed &&
-           error.detail().contains(QStringLiteral("make this repository public"),
-                                   Qt::CaseInsensitive);
+QCoro::Task<> verifyRepository(QPointer<GitHubService> gitHub, QString org, QString repo,
+                               GitHubCancellation cancel) {
+    ensureWanted(gitHub, cancel);
+    co_await gitHub->requireRepo(org, repo);
 }
 
 QList<ProtectionStep> freshSteps() {
@@ -77,6 +81,10 @@ ProtectionRun::ProtectionRun(AppState *appState, GitHubService *gitHub, QObject 
     , m_appState(appState)
     , m_gitHub(gitHub)
     , m_steps(freshSteps()) {}
+
+ProtectionRun::~ProtectionRun() {
+    m_cancel.cancel();
+}
 
 void ProtectionRun::start() {
     // Showing the screen again must neither start a second run alongside
@@ -118,13 +126,18 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
     const QString repo =
         appState->repoName().isEmpty() ? QStringLiteral("ops") : appState->repoName();
     const QString owner = appState->gitHubUsername();
+    const GitHubCancellation cancel = m_cancel;
 
     // Each action is a named local: g++ 12 destroys a lambda temporary that
     // is converted to a parameter inside a co_await expression twice.
-    const StepAction createStep = [=] { return ensureRepositoryUnprotected(gitHub, org, repo); };
-    const StepAction writeStep = [=] { return writeGovernanceFiles(gitHub, org, repo, owner); };
-    const StepAction protectStep = [=] { return enableProtection(gitHub, org, repo); };
-    const StepAction verifyStep = [=] { return verifyRepository(gitHub, org, repo); };
+    const StepAction createStep = [=] {
+        return ensureRepositoryUnprotected(gitHub, org, repo, cancel);
+    };
+    const StepAction writeStep = [=] {
+        return writeGovernanceFiles(gitHub, org, repo, owner, cancel);
+    };
+    const StepAction protectStep = [=] { return enableProtection(gitHub, org, repo, cancel); };
+    const StepAction verifyStep = [=] { return verifyRepository(gitHub, org, repo, cancel); };
 
     setRunning(true);
     co_await run(0, createStep);
@@ -158,12 +171,11 @@ QCoro::Task<> ProtectionRun::run(int index, StepAction action) {
             throw GitHubError(GitHubError::networkError);
         co_await action();
         failed = false;
-    } catch (const GitHubError &error) {
-        message = error.description();
-        if (isPlanRefusal(error))
-            detail = error.detail();
     } catch (const GitHubFailure &error) {
+        // Our words say which step failed; GitHub's own (a missing
+        // permission, a plan without protection) say what to do about it.
         message = error.description();
+        detail = error.detail();
     } catch (const std::exception &error) {
         message = QString::fromLocal8Bit(error.what());
     } catch (...) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GitHubError.h"
+
 #include <QCoroTask>
 #include <QList>
 #include <QObject>
@@ -24,12 +26,14 @@ struct ProtectionStep {
 };
 
 // Provisions the selected organisation's ops repository in four steps and
-// owns the rows' state, so the progress screen only displays it.
+// owns the rows' state, so the progress screen only displays it. Destroying
+// the run stops its requests: the one in flight completes, no other is sent.
 class ProtectionRun : public QObject {
     Q_OBJECT
 
 public:
     ProtectionRun(AppState *appState, GitHubService *gitHub, QObject *parent = nullptr);
+    ~ProtectionRun() override;
 
     QList<ProtectionStep> steps() const { return m_steps; }
     bool allComplete() const { return m_allComplete; }
@@ -66,6 +70,8 @@ private:
     QPointer<AppState> m_appState;
     QPointer<GitHubService> m_gitHub;
     QList<ProtectionStep> m_steps;
+    // Shared with every request the run starts; raised when the run dies.
+    GitHubCancellation m_cancel;
     bool m_allComplete = false;
     bool m_hasFailed = false;
     bool m_running = false;

@@ -124,8 +124,10 @@ private slots:
             method, path, GitHubEmulator::Fault::fixed(status, R"({"message":"Refused here"})"));
         const auto error = m_bench->write(GitHubTestBench::Write(operation), kOrg, kRepo);
         QVERIFY2(error, "a refusal was reported as success");
-        QCOMPARE(error->kind(), operation < 2 ? GitHubError::fileWriteFailed
-                                              : GitHubError::branchProtectionFailed);
+        const GitHubError::Kind kinds[] = {
+            GitHubError::repoCreationFailed, GitHubError::fileWriteFailed,
+            GitHubError::branchProtectionFailed, GitHubError::branchProtectionFailed};
+        QCOMPARE(error->kind(), kinds[operation]);
         QVERIFY2(error->detail().contains("Refused here"), qPrintable(error->detail()));
         QCOMPARE(emulator().mainHeadSha(kOrg, kRepo), head);
     }

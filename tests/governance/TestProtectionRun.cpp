@@ -61,18 +61,31 @@ private slots:
 
     // On a fresh organisation the run creates the repository; on a
     // protected one it switches protection off, commits, switches it on.
+    // Files already on main stay as they were.
     void fullRun_data() {
+        QTest::addColumn<bool>("existingRepo");
         QTest::addColumn<bool>("protectedRepo");
-        QTest::newRow("fresh organisation") << false;
-        QTest::newRow("re-run on a protected repository") << true;
+        QTest::newRow("fresh organisation") << false << false;
+        QTest::newRow("existing repository with files of its own") << true << false;
+        QTest::newRow("re-run on a protected repository") << true << true;
     }
 
     void fullRun() {
+        QFETCH(bool, existingRepo);
         QFETCH(bool, protectedRepo);
         QString parent;
-        if (protectedRepo) {
+        QMap<QString, QByteArray> ownFiles;
+        if (existingRepo) {
             QVERIFY(emulator().createRepoDirect("acme", "ops"));
-            emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
+            // Beside the governance files, and inside their folders.
+            emulator().writeFileDirect("acme", "ops", "src/app.py", "print('hi')\n");
+            emulator().writeFileDirect("acme", "ops", ".github/workflows/ci.yml", "on: push\n");
+            emulator().writeFileDirect("acme", "ops", "docs/guide.md", "# Guide\n");
+            for (const QString &path : emulator().filesOnMain("acme", "ops"))
+                ownFiles.insert(path, *emulator().fileOnMain("acme", "ops", path));
+            QCOMPARE(ownFiles.size(), 4); // with the initial README
+            if (protectedRepo)
+                emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
             parent = emulator().mainHeadSha("acme", "ops");
         }
         ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
@@ -82,10 +95,12 @@ private slots:
         QVERIFY(run.allComplete() && !run.hasFailed());
         QCOMPARE(allComplete.count(), 1);
         QVERIFY(m_bench->appState->repoCreated());
+        for (auto it = ownFiles.cbegin(); it != ownFiles.cend(); ++it)
+            QCOMPARE(emulator().fileOnMain("acme", "ops", it.key()), it.value());
 
         const auto creations = emulator().requests("POST", "/orgs/acme/repos");
-        QCOMPARE(creations.size(), protectedRepo ? 0 : 1);
-        if (!protectedRepo) {
+        QCOMPARE(creations.size(), existingRepo ? 0 : 1);
+        if (!existingRepo) {
             const QJsonObject body = creations[0].json().toObject();
             QVERIFY(body.value("private").toBool() && body.value("auto_init").toBool());
             // Exactly one new commit, on top of the repository's initial commit.
@@ -110,6 +125,8 @@ private slots:
         QTest::addColumn<int>("status"); // 0: no answer within the transfer time-out
         QTest::addColumn<int>("kind");   // -1: a transport failure
         const int write = GitHubError::fileWriteFailed;
+        const int protect = GitHubError::branchProtectionFailed;
+        const int create = GitHubError::repoCreationFailed;
         const struct {
             const char *name;
             int step;
@@ -118,11 +135,13 @@ private slots:
             int status, kind;
         } rows[] = {
             // clang-format off
-            {"creation refused", 0, "POST", "/orgs/acme/repos", 500, write},
+            {"creation refused", 0, "POST", "/orgs/acme/repos", 500, create},
             {"time-out in step 0", 0, "GET", kRepoPath, 0, -1},
+            {"protection removal refused", 0, "DELETE", kProtectionPath, 403, protect},
+            {"tree refused", 1, "POST", kRepoPath + "/git/trees", 403, write},
             {"branch update refused", 1, "PATCH", kBranchPath, 422, write},
-            {"protection refused", 2, "PUT", kProtectionPath, 422, GitHubError::branchProtectionFailed},
-            {"repository gone at the end", 3, "GET", kRepoPath, 404, GitHubError::repoCreationFailed},
+            {"protection refused", 2, "PUT", kProtectionPath, 422, protect},
+            {"repository gone at the end", 3, "GET", kRepoPath, 404, create},
             // clang-format on
         };
         for (const auto &row : rows)
@@ -138,6 +157,11 @@ private slots:
         QFETCH(int, kind);
         if (status == 0)
             m_bench->gitHub->setTransferTimeout(std::chrono::milliseconds(200));
+        if (method == "DELETE") {
+            // Only a protected main has protection to remove.
+            QVERIFY(emulator().createRepoDirect("acme", "ops"));
+            emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
+        }
         const GitHubEmulator::Fault fault =
             status == 0 ? GitHubEmulator::Fault::latency(20000)
                         : GitHubEmulator::Fault::fixed(status, R"({"message":"Injected"})");
@@ -162,8 +186,8 @@ private slots:
         const ProtectionStep failed = run.steps().at(failingStep);
         QCOMPARE(failed.message, kind < 0 ? GitHubTransportError::timedOutText()
                                           : GitHubError(GitHubError::Kind(kind)).description());
-        // GitHub's message is shown only where it tells the admin what to do.
-        QVERIFY(failed.detail.isEmpty());
+        // GitHub's own message goes with ours; a transfer failure has none.
+        QCOMPARE(failed.detail, kind < 0 ? QString() : QStringLiteral("Injected"));
         QVERIFY(run.hasFailed() && !run.allComplete());
         QVERIFY(!m_bench->appState->repoCreated());
         // Nothing after the failed step was attempted.
@@ -221,20 +245,52 @@ private slots:
     }
 
     // The progress screen owns the run and may close while a request is in
-    // flight; the late answer must not touch the destroyed run.
+    // flight: that request completes, nothing after it is sent, and the
+    // late answer does not touch the destroyed run.
     void runDestroyedWhileRequestInFlight() {
-        emulator().injectFault("POST", kRepoPath + "/git/trees",
-                               GitHubEmulator::Fault::latency(300));
+        const QString treesPath = kRepoPath + "/git/trees";
+        emulator().injectFault("POST", treesPath, GitHubEmulator::Fault::latency(300));
         auto *run = new ProtectionRun(m_bench->appState.get(), m_bench->gitHub.get());
         run->start();
-        QTRY_COMPARE_WITH_TIMEOUT(run->steps().at(1).status, Status::inProgress, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!emulator().requests("POST", treesPath).isEmpty(), 30000);
+        const QString head = emulator().mainHeadSha("acme", "ops");
         delete run;
 
-        // The file write itself still completes; nothing after it is started.
-        QTRY_VERIFY_WITH_TIMEOUT(emulator().requests("PATCH", kBranchPath).value(0).status, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(emulator().requests("POST", treesPath).value(0).status, 30000);
         QVERIFY(AsyncTest::waitFor(m_bench->gitHub->repoExists("acme", "ops")));
+        QVERIFY(emulator().requests("POST", kRepoPath + "/git/commits").isEmpty());
+        QCOMPARE(emulator().mainHeadSha("acme", "ops"), head);
         QVERIFY(emulator().requests("PUT", kProtectionPath).isEmpty());
         QVERIFY(!m_bench->appState->repoCreated());
+    }
+
+    // Going back during the run deletes it while step 0 waits on a slow
+    // answer, and a new run protects main. The old step must not switch
+    // protection off when that answer finally arrives.
+    void abandonedRunCannotUndoALaterRun() {
+        QVERIFY(emulator().createRepoDirect("acme", "ops"));
+        emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
+        emulator().injectFault("GET", kProtectionPath, GitHubEmulator::Fault::latency(2500, 1));
+        auto *abandoned = new ProtectionRun(m_bench->appState.get(), m_bench->gitHub.get());
+        abandoned->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!emulator().requests("GET", kProtectionPath).isEmpty(), 30000);
+        delete abandoned;
+
+        ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
+        runToEnd(run);
+        QVERIFY(run.allComplete());
+        QVERIFY2(!emulator().requests("GET", kProtectionPath).first().status,
+                 "the new run ended after the slow answer: no overlap was tested");
+        QTRY_VERIFY_WITH_TIMEOUT(emulator().requests("GET", kProtectionPath).first().status, 30000);
+        // A round trip after the slow answer, and some time for a late DELETE.
+        QVERIFY(AsyncTest::waitFor(m_bench->gitHub->repoExists("acme", "ops")));
+        QTest::qWait(200);
+
+        const QStringList calls = m_bench->apiCalls();
+        QVERIFY2(calls.lastIndexOf("DELETE " + kProtectionPath) <
+                     calls.lastIndexOf("PUT " + kProtectionPath),
+                 qPrintable(calls.join('\n')));
+        QCOMPARE(emulator().protectionOf("acme", "ops"), GitHubTestBench::protectionRules());
     }
 };
 

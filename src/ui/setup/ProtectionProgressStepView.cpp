@@ -12,73 +12,97 @@
 
 namespace {
 
-QWidget *stepRow(const ProtectionStep &step, int index, QWidget *parent) {
-    using Status = ProtectionStep::StepStatus;
-    auto *row = new QWidget(parent);
-    row->setObjectName(QStringLiteral("protectionStepRow%1").arg(index));
-    auto *column = new QVBoxLayout(row);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(2);
-    auto *line = new QHBoxLayout;
-    line->setSpacing(12);
+using Status = ProtectionStep::StepStatus;
 
-    const int size = Widgets::symbolSize(Style::TextStyle::body);
-    QWidget *leading = nullptr;
-    QString statusText;
-    switch (step.status) {
+// The rows' column, and the gap between a status symbol and its label.
+constexpr int kRowWidth = 400;
+constexpr int kGap = 12;
+
+QString statusName(Status status) {
+    switch (status) {
     case Status::completed:
-        leading = new Widgets::SymbolView(QStringLiteral("checkmark.circle.fill"),
-                                          Style::color(Style::Color::green), size, row);
-        statusText = QStringLiteral("completed");
-        break;
+        return QStringLiteral("completed");
     case Status::inProgress:
-        leading = new Widgets::Spinner(size, row);
-        statusText = QStringLiteral("inProgress");
-        break;
+        return QStringLiteral("inProgress");
     case Status::failed:
-        leading = new Widgets::SymbolView(QStringLiteral("xmark.circle.fill"),
-                                          Style::color(Style::Color::red), size, row);
-        statusText = QStringLiteral("failed");
-        break;
+        return QStringLiteral("failed");
     case Status::pending:
-        leading = new Widgets::SymbolView(QStringLiteral("circle"),
-                                          Style::color(Style::Color::secondaryLabel), size, row);
-        statusText = QStringLiteral("pending");
         break;
     }
-    leading->setObjectName(QStringLiteral("protectionStepStatus"));
-    row->setProperty("stepStatus", statusText);
-    line->addWidget(leading, 0, Qt::AlignVCenter);
+    return QStringLiteral("pending");
+}
+
+QWidget *buildStatusSymbol(Status status, int size, QWidget *parent) {
+    QWidget *symbol = nullptr;
+    switch (status) {
+    case Status::completed:
+        symbol = new Widgets::SymbolView(QStringLiteral("checkmark.circle.fill"),
+                                         Style::color(Style::Color::green), size, parent);
+        break;
+    case Status::inProgress:
+        symbol = new Widgets::Spinner(size, parent);
+        break;
+    case Status::failed:
+        symbol = new Widgets::SymbolView(QStringLiteral("xmark.circle.fill"),
+                                         Style::color(Style::Color::red), size, parent);
+        break;
+    case Status::pending:
+        symbol = new Widgets::SymbolView(QStringLiteral("circle"),
+                                         Style::color(Style::Color::secondaryLabel), size, parent);
+        break;
+    }
+    symbol->setObjectName(QStringLiteral("protectionStepStatus"));
+    return symbol;
+}
+
+// The status symbol and the step's label on one line.
+QHBoxLayout *buildHeadline(const ProtectionStep &step, int symbolSize, QWidget *row) {
+    auto *line = new QHBoxLayout;
+    line->setSpacing(kGap);
+    line->addWidget(buildStatusSymbol(step.status, symbolSize, row), 0, Qt::AlignVCenter);
     auto *label = Widgets::text(step.label, Style::TextStyle::body, Style::Color::label, row);
     label->setObjectName(QStringLiteral("protectionStepLabel"));
     line->addWidget(label, 0, Qt::AlignVCenter);
-    if (step.status == Status::failed) {
-        auto *message = Widgets::text(QStringLiteral("— ") + step.message,
-                                      Style::TextStyle::caption, Style::Color::red, row);
-        message->setObjectName(QStringLiteral("protectionStepMessage"));
-        // A long error wraps in what is left of the 400-point column
-        // instead of being cut.
-        const int room = qMax(120, 400 - size - 2 * 12 - label->sizeHint().width());
-        message->setWordWrap(true);
-        message->setFixedWidth(room);
-        message->setMinimumHeight(message->heightForWidth(room));
-        line->addWidget(message, 0, Qt::AlignVCenter);
-    }
     line->addStretch(1);
-    column->addLayout(line);
+    return line;
+}
 
-    // GitHub's own words say what to do next (e.g. a plan without
-    // protection for private repositories); they wrap under the label.
-    if (step.status == Status::failed && !step.detail.isEmpty()) {
-        auto *detail = Widgets::wrappedText(step.detail, Style::TextStyle::caption,
-                                            Style::Color::secondaryLabel, 400, Qt::AlignLeft, row);
-        detail->setObjectName(QStringLiteral("protectionStepDetail"));
-        detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // Indented under the label, past the status symbol.
-        detail->setContentsMargins(size + 12, 0, 0, 0);
-        detail->setMinimumHeight(detail->heightForWidth(400));
-        column->addWidget(detail);
-    }
+// A caption line under the label, wrapping over the rest of the row's width
+// so a long error is read whole rather than squeezed beside the label.
+QLabel *buildCaption(const QString &text, Style::Color color, const QString &name, int indent,
+                     QWidget *row) {
+    auto *caption = Widgets::wrappedText(text, Style::TextStyle::caption, color, kRowWidth - indent,
+                                         Qt::AlignLeft, row);
+    caption->setObjectName(name);
+    caption->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return caption;
+}
+
+// Under a failed step's label: our words for what failed, then GitHub's own
+// (a missing permission, a plan without protection), which say what to do.
+QVBoxLayout *buildFailureCaptions(const ProtectionStep &step, int indent, QWidget *row) {
+    auto *captions = new QVBoxLayout;
+    captions->setContentsMargins(indent, 0, 0, 0);
+    captions->setSpacing(2);
+    captions->addWidget(buildCaption(step.message, Style::Color::red,
+                                     QStringLiteral("protectionStepMessage"), indent, row));
+    if (!step.detail.isEmpty())
+        captions->addWidget(buildCaption(step.detail, Style::Color::secondaryLabel,
+                                         QStringLiteral("protectionStepDetail"), indent, row));
+    return captions;
+}
+
+QWidget *buildStepRow(const ProtectionStep &step, int index, QWidget *parent) {
+    auto *row = new QWidget(parent);
+    row->setObjectName(QStringLiteral("protectionStepRow%1").arg(index));
+    row->setProperty("stepStatus", statusName(step.status));
+    auto *column = new QVBoxLayout(row);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    const int symbolSize = Widgets::symbolSize(Style::TextStyle::body);
+    column->addLayout(buildHeadline(step, symbolSize, row));
+    if (step.status == Status::failed)
+        column->addLayout(buildFailureCaptions(step, symbolSize + kGap, row));
     return row;
 }
 
@@ -99,7 +123,7 @@ ProtectionProgressStepView::ProtectionProgressStepView(const UiContext &context,
 
     auto *list = new QWidget(this);
     list->setObjectName(QStringLiteral("protectionSteps"));
-    list->setFixedWidth(400);
+    list->setFixedWidth(kRowWidth);
     m_stepSlot = new QVBoxLayout(list);
     m_stepSlot->setContentsMargins(0, 0, 0, 0);
     Widgets::addCentred(column, list);
@@ -146,7 +170,7 @@ void ProtectionProgressStepView::renderSteps() {
     column->setSpacing(12);
     const QList<ProtectionStep> steps = m_run->steps();
     for (int i = 0; i < steps.size(); ++i)
-        column->addWidget(stepRow(steps.at(i), i, rows));
+        column->addWidget(buildStepRow(steps.at(i), i, rows));
     if (m_steps)
         Widgets::retire(m_steps);
     m_steps = rows;

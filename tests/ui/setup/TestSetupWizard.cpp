@@ -288,8 +288,16 @@ private slots:
         auto *view = show<ProtectionProgressStepView>();
         QTRY_VERIFY_WITH_TIMEOUT(view->run()->hasFailed(), 30000);
         QCOMPARE(protectionRows(view), QStringList({"completed", "failed", "pending", "pending"}));
-        const QString message = labelText(view, "protectionStepMessage");
-        QVERIFY2(message.startsWith("— ") && message.size() > 2, qPrintable(message));
+        QCOMPARE(labelText(view, "protectionStepMessage"),
+                 GitHubError(GitHubError::fileWriteFailed).description());
+        QCOMPARE(labelText(view, "protectionStepDetail"), QString("b"));
+        // Under the label and over the rest of the row, not squeezed beside it.
+        const QWidget *row = visibleChild(view, "protectionStepRow1");
+        const QRect label = row->findChild<QWidget *>("protectionStepLabel")->geometry();
+        const QRect message = row->findChild<QWidget *>("protectionStepMessage")->geometry();
+        QVERIFY(message.top() >= label.bottom());
+        QCOMPARE(message.left(), label.left());
+        QCOMPARE(message.right(), row->rect().right());
         QVERIFY(!visibleChild(view, "protectionContinueButton"));
 
         visibleChild<QPushButton>(view, "protectionRetryButton")->click();
