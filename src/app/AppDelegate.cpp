@@ -74,6 +74,9 @@ AppDelegate::AppDelegate(const UiContext &context, Options options, QObject *par
     , m_options(std::move(options)) {
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (m_context.gitHub && m_context.appState)
+        connect(m_context.gitHub, &GitHubService::tokensUnsavedChanged, m_context.appState,
+                &AppState::setGitHubTokensUnsaved);
 }
 
 AppDelegate::~AppDelegate() {
