@@ -151,11 +151,11 @@ private slots:
             {"code refused", "POST /login/oauth/access_token", "refused", exchange + "The code passed is incorrect or expired."},
             {"token endpoint down", "POST /login/oauth/access_token", "drop", exchange},
             {"user refused", "GET /user", "refused", account + "The reply is not a GitHub user: Bad credentials."},
-            {"user malformed", "GET /user", "malformed", account},
+            {"user malformed", "GET /user", "malformed", account + "GitHub's reply could not be read"},
             {"user dropped", "GET /user", "drop", account},
             {"installations refused", "GET /user/installations", "refused", orgs + "Bad credentials."},
             {"installations server error", "GET /user/installations", "5xx", orgs + "Server Error."},
-            {"installations malformed", "GET /user/installations", "malformed", orgs},
+            {"installations malformed", "GET /user/installations", "malformed", orgs + "GitHub's reply could not be read"},
             {"installations dropped", "GET /user/installations", "drop", orgs},
             {"installations timed out", "GET /user/installations", "slow", orgs + "GitHub did not answer in time."},
             // clang-format on
