@@ -76,6 +76,9 @@ AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, Options op
     , m_options(std::move(options)) {
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (m_context.gitHub && m_context.appState)
+        connect(m_context.gitHub, &GitHubService::tokensUnsavedChanged, m_context.appState,
+                &AppState::setGitHubTokensUnsaved);
 }
 
 AppDelegate::~AppDelegate() {

@@ -75,7 +75,7 @@ QCoro::Task<GitHubUser> GitHubService::fetchUser(QString token) {
     co_return *user;
 }
 
-QCoro::Task<> GitHubService::fetchOrgs(AppState *appState) {
+QCoro::Task<bool> GitHubService::fetchOrgs(AppState *appState) {
     QPointer<AppState> state(appState);
     const QString errorPrefix = QStringLiteral("Failed to fetch installations: ");
     QString token;
@@ -84,27 +84,40 @@ QCoro::Task<> GitHubService::fetchOrgs(AppState *appState) {
         token = co_await ensureValidToken();
         const QList<Reply> pages =
             co_await apiGetPages(QStringLiteral("/user/installations"), token);
+        // 403 is how GitHub refuses the list to a token that may not read
+        // it (the fallback's case); any other error status is a failure.
+        const int status = pages.constFirst().status;
+        if (status >= 400 && status != 403) {
+            const QString message = gitHubMessage(pages.constFirst().body);
+            throw GitHubJsonError(
+                message.isEmpty() ? QStringLiteral("GitHub answered with status %1.").arg(status)
+                                  : message);
+        }
         orgs = installationOrgs(pages);
     } catch (const std::exception &error) {
         printLine(errorPrefix + describe(error));
-        co_return;
+        reportSignInProblem(state.data(), SignInStep::organisations, error);
+        co_return false;
     }
-    if (!orgs) {
-        co_await fetchOrgsViaOAuthFallback(state, token);
-        co_return;
-    }
-    if (state)
+    if (!orgs)
+        co_return co_await fetchOrgsViaOAuthFallback(state, token);
+    if (state) {
         state->setGitHubOrgs(*orgs);
+        state->setGitHubSignInProblem({});
+    }
+    co_return true;
 }
 
-QCoro::Task<> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token) {
+QCoro::Task<bool> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> appState,
+                                                           QString token) {
     QList<GitHubOrgResponse> responses;
     try {
         const QList<Reply> pages = co_await apiGetPages(QStringLiteral("/user/orgs"), token);
         responses = organisations(pages);
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Failed to fetch orgs: ") + describe(error));
-        co_return;
+        reportSignInProblem(appState.data(), SignInStep::organisations, error);
+        co_return false;
     }
 
     QList<GitHubOrg> orgs;
@@ -125,6 +138,9 @@ QCoro::Task<> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> appSta
         }
         orgs.append(GitHubOrg{org.id, org.login, isAdmin});
     }
-    if (appState)
+    if (appState) {
         appState->setGitHubOrgs(orgs);
+        appState->setGitHubSignInProblem({});
+    }
+    co_return true;
 }

@@ -16,7 +16,8 @@ GitHubService::GitHubService(GitHubEndpoints endpoints, DiagnosticLog log, QObje
     , m_log(std::move(log))
     , m_network(new QNetworkAccessManager(this))
     // The application's own items; tests pick their own with setCredentialService.
-    , m_credentialService(QString::fromLatin1(KeychainService::serviceName)) {
+    , m_credentialService(QString::fromLatin1(KeychainService::serviceName))
+    , m_writeCredential(&KeychainService::save) {
     // Trailing slashes would double up with the paths that all begin with "/".
     for (QString *base :
          {&m_endpoints.apiBaseUrl, &m_endpoints.webBaseUrl, &m_endpoints.relayBaseUrl}) {

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -47,14 +48,21 @@ public:
     void setApprovedOrg(std::optional<QString> org) { m_approvedOrg = std::move(org); }
 
     // --- Sign-in and tokens ---
-    // Opens the authorisation page in the browser (QDesktopServices).
-    void startOAuth();
+    // Opens the authorisation page in the browser (QDesktopServices); false
+    // when no browser could be asked to open it.
+    bool startOAuth();
+    // Forgets every pending sign-in, so a late callback from the browser
+    // is ignored.
+    void cancelSignIn() { m_pendingSignIns.clear(); }
     // The authorisation page address startOAuth opens (with a PKCE S256
     // challenge); remembers its state and verifier as a pending sign-in.
     QUrl makeAuthorizationUrl();
     // Acts only on a keelmark://github URL whose state matches a pending
     // sign-in (the last three are kept), then forgets them all; anything
-    // else is dropped with one printed line. Never throws.
+    // else is dropped with one printed line. Never throws. Moves
+    // AppState's sign-in phase on and puts any failure in its sign-in
+    // problem; connected is set only once the tokens are stored and the
+    // account and its organisations are read.
     QCoro::Task<> handleCallback(QUrl url, AppState *appState);
     // Loads tokens and expiry from the credential store.
     QCoro::Task<> restoreFromKeychain();
@@ -62,9 +70,13 @@ public:
     std::optional<QString> oauthToken() const { return m_oauthToken; }
     std::optional<QString> refreshToken() const { return m_refreshToken; }
     std::optional<QDateTime> tokenExpiresAt() const { return m_tokenExpiresAt; }
+    // The tokens in use could not be written to the credential store.
+    bool tokensUnsaved() const { return m_tokensUnsaved; }
 
     // --- Discovery ---
-    QCoro::Task<> fetchOrgs(AppState *appState);
+    // Whether the list was read; a failure is put in AppState's sign-in
+    // problem, a success clears it.
+    QCoro::Task<bool> fetchOrgs(AppState *appState);
 
     // --- Repository operations ---
     QCoro::Task<bool> repoExists(QString org, QString name);
@@ -91,6 +103,11 @@ public:
     // The credential-store service the tokens live under (tests use their
     // own so they never touch the user's items or each other's).
     void setCredentialService(QString service) { m_credentialService = std::move(service); }
+    // Writes one credential (KeychainService::save unless replaced); tests
+    // put a failing store in its place.
+    using CredentialWriter =
+        std::function<QCoro::Task<bool>(QString key, QString value, QString service)>;
+    void setCredentialWriter(CredentialWriter writer) { m_writeCredential = std::move(writer); }
 
     // Every request gives up after this long (60 s; tests shorten it).
     void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
@@ -101,6 +118,9 @@ public:
 signals:
     // Emitted after tokens change (sign-in, refresh, restore).
     void tokensChanged();
+    // The credential store refused the tokens in use (true) or took them
+    // again (false).
+    void tokensUnsavedChanged(bool unsaved);
 
 private:
     struct Reply {
@@ -135,16 +155,23 @@ private:
     QCoro::Task<GitHubTokenResponse> exchangeCode(QString code, QString codeVerifier);
     QCoro::Task<QString> ensureValidToken();
     QCoro::Task<> refresh(std::shared_ptr<GitHubRefreshFlight> flight);
-    // Takes over the tokens of an exchange or refresh and stores them.
-    QCoro::Task<> adoptTokens(GitHubTokenResponse response);
+    // Takes over the tokens of an exchange or refresh and stores them;
+    // whether the store took them all.
+    QCoro::Task<bool> adoptTokens(GitHubTokenResponse response);
+    void setTokensUnsaved(bool unsaved);
     // The held access token as it is (no expiry check), read afresh for
     // every request so a refresh by a concurrent task is picked up.
     QString heldToken() const;
     QCoro::Task<> completeSignIn(QString code, QString codeVerifier, QPointer<AppState> appState);
+    enum class SignInStep { exchange, account, organisations };
+    // Puts what failed into AppState in plain words, with GitHub's own
+    // message where it gave one.
+    static void reportSignInProblem(AppState *appState, SignInStep step,
+                                    const std::exception &error);
 
     // Discovery (GitHubDiscovery.cpp).
     QCoro::Task<GitHubUser> fetchUser(QString token);
-    QCoro::Task<> fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token);
+    QCoro::Task<bool> fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token);
 
     GitHubEndpoints m_endpoints;
     DiagnosticLog m_log;
@@ -155,6 +182,8 @@ private:
     std::optional<QDateTime> m_tokenExpiresAt;
     std::chrono::milliseconds m_transferTimeout = std::chrono::seconds(60);
     QString m_credentialService;
+    CredentialWriter m_writeCredential;
+    bool m_tokensUnsaved = false;
     // Sign-ins started and not yet completed (the user may click twice).
     QList<PendingSignIn> m_pendingSignIns;
     // At most one refresh in flight; every caller that needs it awaits it.

@@ -50,18 +50,41 @@ std::optional<QDateTime> expiryFromText(const std::optional<QString> &text) {
     return when.toUTC();
 }
 
+const QString kKeyringProblem =
+    QStringLiteral("KeelMark couldn't store your GitHub sign-in in the system keyring \u2014 "
+                   "unlock or install one, then connect again.");
+
 // A free function so that its by-value parameters outlive every await even if
-// the service goes away.
-QCoro::Task<> saveTokens(QString service, QString accessToken, std::optional<QString> refreshToken,
-                         QString expiry) {
-    co_await KeychainService::save(QString::fromLatin1(KeychainService::accessTokenKey),
-                                   accessToken, service);
-    if (refreshToken)
-        co_await KeychainService::save(QString::fromLatin1(KeychainService::refreshTokenKey),
-                                       *refreshToken, service);
+// the service goes away. Stops at the first refusal: a store that is missing
+// or locked refuses the rest too, each after its own time-out.
+QCoro::Task<bool> saveTokens(GitHubService::CredentialWriter write, QString service,
+                             QString accessToken, std::optional<QString> refreshToken,
+                             QString expiry) {
+    // Each await is a statement of its own: g++ 12 mishandles co_await
+    // inside a condition or beside && (ASan: use after free).
+    const bool accessSaved =
+        co_await write(QString::fromLatin1(KeychainService::accessTokenKey), accessToken, service);
+    if (!accessSaved)
+        co_return false;
+    if (refreshToken) {
+        const bool refreshSaved = co_await write(
+            QString::fromLatin1(KeychainService::refreshTokenKey), *refreshToken, service);
+        if (!refreshSaved)
+            co_return false;
+    }
     // An empty value means "expiry unknown": there is no delete operation.
-    co_await KeychainService::save(QString::fromLatin1(KeychainService::tokenExpiryKey), expiry,
-                                   service);
+    const bool expirySaved =
+        co_await write(QString::fromLatin1(KeychainService::tokenExpiryKey), expiry, service);
+    co_return expirySaved;
+}
+
+// What a callback without a code says, in the user's words.
+QString declinedText(const std::optional<QString> &error) {
+    if (error == QLatin1String("access_denied"))
+        return QStringLiteral("The sign-in was declined on GitHub. Connect again to retry.");
+    return QStringLiteral("GitHub ended the sign-in without signing you in (%1). Connect again "
+                          "to retry.")
+        .arg(error && !error->isEmpty() ? *error : QStringLiteral("no reason given"));
 }
 
 } // namespace
@@ -93,21 +116,56 @@ QUrl GitHubService::makeAuthorizationUrl() {
     return url;
 }
 
-void GitHubService::startOAuth() {
+bool GitHubService::startOAuth() {
     const QUrl url = makeAuthorizationUrl();
-    if (url.isValid())
-        QDesktopServices::openUrl(url);
+    return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+void GitHubService::reportSignInProblem(AppState *appState, SignInStep step,
+                                        const std::exception &error) {
+    QString detail = describe(error).trimmed();
+    if (!detail.isEmpty()) {
+        detail[0] = detail[0].toUpper();
+        if (!detail.endsWith(QLatin1Char('.')))
+            detail += QLatin1Char('.');
+    }
+    QString problem;
+    switch (step) {
+    case SignInStep::exchange:
+        problem = QStringLiteral("The GitHub sign-in didn't complete.");
+        break;
+    case SignInStep::account:
+        problem = QStringLiteral("KeelMark couldn't read your GitHub account.");
+        break;
+    case SignInStep::organisations:
+        problem = QStringLiteral("KeelMark couldn't list your GitHub organisations.");
+        break;
+    }
+    if (!detail.isEmpty())
+        problem += QLatin1Char(' ') + detail;
+    if (appState)
+        appState->setGitHubSignInProblem(problem);
+}
+
+void GitHubService::setTokensUnsaved(bool unsaved) {
+    if (m_tokensUnsaved == unsaved)
+        return;
+    m_tokensUnsaved = unsaved;
+    emit tokensUnsavedChanged(unsaved);
 }
 
 QCoro::Task<> GitHubService::handleCallback(QUrl url, AppState *appState) {
     QPointer<AppState> state(appState);
     std::optional<QString> code;
     std::optional<QString> callbackState;
+    std::optional<QString> error;
     for (const auto &[name, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
         if (name == QLatin1String("code") && !code)
             code = value;
         else if (name == QLatin1String("state") && !callbackState)
             callbackState = value;
+        else if (name == QLatin1String("error") && !error)
+            error = value;
     }
 
     // Only a sign-in started here may complete (RFC 6749 section 10.12).
@@ -123,38 +181,83 @@ QCoro::Task<> GitHubService::handleCallback(QUrl url, AppState *appState) {
     }
     const PendingSignIn pending = m_pendingSignIns.at(match);
     m_pendingSignIns.clear();
-    // Declined on GitHub: the attempt is over, nothing else to do.
-    if (!code || code->isEmpty())
+    // Declined on GitHub: the attempt is over.
+    if (!code || code->isEmpty()) {
+        printLine(QStringLiteral("GitHub sign-in ended without a code: ") +
+                  error.value_or(QStringLiteral("no error given")));
+        if (state) {
+            state->setGitHubSignInProblem(declinedText(error));
+            state->setGitHubSignInPhase(GitHubSignInPhase::idle);
+        }
         co_return;
+    }
+    if (state) {
+        state->setGitHubSignInProblem({});
+        state->setGitHubSignInPhase(GitHubSignInPhase::finishing);
+    }
     co_await completeSignIn(*code, pending.codeVerifier, state);
+    if (state)
+        state->setGitHubSignInPhase(GitHubSignInPhase::idle);
 }
 
 QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
                                             QPointer<AppState> appState) {
+    const QPointer<GitHubService> self(this);
     const QString errorPrefix = QStringLiteral("GitHub OAuth error: ");
-    QString token;
+    GitHubTokenResponse response;
     try {
-        GitHubTokenResponse response = co_await exchangeCode(code, codeVerifier);
-        token = response.accessToken;
-        ++m_tokenGeneration;
-        co_await adoptTokens(std::move(response));
+        response = co_await exchangeCode(code, codeVerifier);
     } catch (const std::exception &error) {
         printLine(errorPrefix + describe(error));
+        reportSignInProblem(appState.data(), SignInStep::exchange, error);
         co_return;
     }
+    if (!self)
+        co_return;
+    const QString token = response.accessToken;
+    const quint64 generation = ++m_tokenGeneration;
+    const bool stored = co_await adoptTokens(std::move(response));
+    if (!self)
+        co_return;
+    if (!stored) {
+        // Tokens held only in memory would look signed in now and be gone
+        // after a restart, with every check failing: refuse the sign-in.
+        printLine(errorPrefix + QStringLiteral("the credential store refused the tokens"));
+        if (generation == m_tokenGeneration) {
+            m_oauthToken.reset();
+            m_refreshToken.reset();
+            m_tokenExpiresAt.reset();
+            emit tokensChanged();
+        }
+        if (appState)
+            appState->setGitHubSignInProblem(kKeyringProblem);
+        co_return;
+    }
+    setTokensUnsaved(false);
 
     GitHubUser user;
     try {
         user = co_await fetchUser(token);
     } catch (const std::exception &error) {
         printLine(errorPrefix + describe(error));
+        reportSignInProblem(appState.data(), SignInStep::account, error);
         co_return;
     }
+    if (!self || !appState)
+        co_return;
+    // Connected only once the organisations are known, so a failed look-up
+    // shows its cause rather than an empty list. The user name goes first:
+    // the membership fallback asks about it.
+    const QString previousUser = appState->gitHubUsername();
+    appState->setGitHubUsername(user.login);
+    const bool listed = co_await fetchOrgs(appState.data());
     if (!appState)
         co_return;
+    if (!listed) {
+        appState->setGitHubUsername(previousUser);
+        co_return;
+    }
     appState->setGitHubConnected(true);
-    appState->setGitHubUsername(user.login);
-    co_await fetchOrgs(appState.data());
 }
 
 QCoro::Task<GitHubTokenResponse> GitHubService::postToRelay(QJsonObject body) {
@@ -176,7 +279,7 @@ QCoro::Task<GitHubTokenResponse> GitHubService::exchangeCode(QString code, QStri
     co_return co_await postToRelay(std::move(body));
 }
 
-QCoro::Task<> GitHubService::adoptTokens(GitHubTokenResponse response) {
+QCoro::Task<bool> GitHubService::adoptTokens(GitHubTokenResponse response) {
     m_oauthToken = response.accessToken;
     if (response.refreshToken)
         m_refreshToken = response.refreshToken;
@@ -194,7 +297,8 @@ QCoro::Task<> GitHubService::adoptTokens(GitHubTokenResponse response) {
     QString expiry;
     if (m_tokenExpiresAt)
         expiry = m_tokenExpiresAt->toString(Qt::ISODate);
-    co_await saveTokens(m_credentialService, *m_oauthToken, response.refreshToken, expiry);
+    co_return co_await saveTokens(m_writeCredential, m_credentialService, *m_oauthToken,
+                                  response.refreshToken, expiry);
 }
 
 QCoro::Task<QString> GitHubService::ensureValidToken() {
@@ -221,16 +325,28 @@ QCoro::Task<QString> GitHubService::ensureValidToken() {
 }
 
 QCoro::Task<> GitHubService::refresh(std::shared_ptr<GitHubRefreshFlight> flight) {
+    const QPointer<GitHubService> self(this);
     const quint64 generation = m_tokenGeneration;
     try {
         QJsonObject body;
         body.insert(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
         body.insert(QStringLiteral("refresh_token"), *m_refreshToken);
         GitHubTokenResponse response = co_await postToRelay(std::move(body));
+        if (!self)
+            throw GitHubError(GitHubError::networkError);
         if (generation == m_tokenGeneration) {
             ++m_tokenGeneration;
             flight->accessToken = response.accessToken;
-            co_await adoptTokens(std::move(response));
+            // GitHub has already spent the stored refresh token, so the
+            // tokens work on in memory whether or not the store takes them;
+            // only the next launch needs a new sign-in.
+            const bool stored = co_await adoptTokens(std::move(response));
+            if (self) {
+                if (!stored && !m_tokensUnsaved)
+                    qCWarning(lcGitHub) << "refreshed tokens could not be stored; the next "
+                                           "launch will need a new sign-in";
+                setTokensUnsaved(!stored);
+            }
         } else {
             // A sign-in finished meanwhile; its token wins.
             flight->accessToken = heldToken();
@@ -239,7 +355,7 @@ QCoro::Task<> GitHubService::refresh(std::shared_ptr<GitHubRefreshFlight> flight
         // A failed refresh changes nothing; the next caller tries again.
         flight->error = std::current_exception();
     }
-    if (m_refreshFlight == flight)
+    if (self && m_refreshFlight == flight)
         m_refreshFlight.reset();
     flight->done = true;
     emit flight->settled();

@@ -12,6 +12,7 @@ struct GitHubTokenResponse {
     std::optional<qint64> expiresIn;     // "expires_in", seconds
 
     // Throws GitHubJsonError when the body is not JSON or holds no access
-    // token (GitHub reports refused codes as an error object with HTTP 200).
+    // token (GitHub reports refused codes as an error object with HTTP 200;
+    // its description is then the message).
     static GitHubTokenResponse decode(const QByteArray &body);
 };

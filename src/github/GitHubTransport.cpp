@@ -44,7 +44,8 @@ QJsonDocument parseJson(const QByteArray &body) {
     QJsonParseError error;
     QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError)
-        throw GitHubJsonError(error.errorString());
+        throw GitHubJsonError(
+            QStringLiteral("GitHub's reply could not be read (%1).").arg(error.errorString()));
     return document;
 }
 

@@ -110,6 +110,11 @@ KEELMARK_SETTER(setHelperRunning, m_helperRunning, helperRunningChanged, bool)
 KEELMARK_SETTER(setExtensionActive, m_extensionActive, extensionActiveChanged, bool)
 KEELMARK_SETTER(setSignatureValid, m_signatureValid, signatureValidChanged, bool)
 KEELMARK_SETTER(setLastHeartbeat, m_lastHeartbeat, lastHeartbeatChanged, std::optional<QDateTime>)
+KEELMARK_SETTER(setGitHubSignInPhase, m_gitHubSignInPhase, gitHubSignInPhaseChanged,
+                GitHubSignInPhase)
+KEELMARK_SETTER(setGitHubSignInProblem, m_gitHubSignInProblem, gitHubSignInProblemChanged,
+                const QString &)
+KEELMARK_SETTER(setGitHubTokensUnsaved, m_gitHubTokensUnsaved, gitHubTokensUnsavedChanged, bool)
 
 #undef KEELMARK_SETTER
 

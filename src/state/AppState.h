@@ -12,6 +12,9 @@
 
 class PersistenceService;
 
+// Where the browser sign-in stands, as the connect step shows it.
+enum class GitHubSignInPhase { idle, waitingForBrowser, finishing };
+
 // The one observable application state. Every screen reads it and follows
 // its change signals; services write their results into it on the main
 // thread. Writing one of the seven persisted fields rewrites state.json at
@@ -65,6 +68,16 @@ public:
     void setSignatureValid(bool value);
     std::optional<QDateTime> lastHeartbeat() const { return m_lastHeartbeat; }
     void setLastHeartbeat(std::optional<QDateTime> value);
+    GitHubSignInPhase gitHubSignInPhase() const { return m_gitHubSignInPhase; }
+    void setGitHubSignInPhase(GitHubSignInPhase value);
+    // Why the last sign-in or organisation look-up failed, in the user's
+    // words; empty when nothing failed.
+    QString gitHubSignInProblem() const { return m_gitHubSignInProblem; }
+    void setGitHubSignInProblem(const QString &value);
+    // The GitHub tokens in use could not be written to the credential
+    // store, so the next launch will need a new sign-in.
+    bool gitHubTokensUnsaved() const { return m_gitHubTokensUnsaved; }
+    void setGitHubTokensUnsaved(bool value);
 
     // Derived from machineStatus on every read.
     QString statusLabel() const;
@@ -92,6 +105,9 @@ signals:
     void extensionActiveChanged();
     void signatureValidChanged();
     void lastHeartbeatChanged();
+    void gitHubSignInPhaseChanged();
+    void gitHubSignInProblemChanged();
+    void gitHubTokensUnsavedChanged();
 
 private:
     void load();
@@ -117,6 +133,9 @@ private:
     bool m_extensionActive = false;
     bool m_signatureValid = false;
     std::optional<QDateTime> m_lastHeartbeat;
+    GitHubSignInPhase m_gitHubSignInPhase = GitHubSignInPhase::idle;
+    QString m_gitHubSignInProblem;
+    bool m_gitHubTokensUnsaved = false;
     // Keeps the load at start-up from writing the file back.
     bool m_ready = false;
 };

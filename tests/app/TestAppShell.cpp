@@ -147,6 +147,9 @@ private slots:
         QCOMPARE(m_bench->gitHub->approvedOrg(),
                  setUp ? std::optional<QString>(kOrg) : std::nullopt);
         QCOMPARE(m_health->isHeartbeatRunning(), setUp);
+        // Refreshed tokens the keyring refused reach the state the Status page shows.
+        emit m_bench->gitHub->tokensUnsavedChanged(true);
+        QVERIFY(m_bench->appState->gitHubTokensUnsaved());
         if (setUp) {
             // A set-up machine starts in the tray only.
             QTest::qWait(400);

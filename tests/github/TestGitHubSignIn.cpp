@@ -31,6 +31,11 @@ QUrl locationOf(QNetworkAccessManager &network, const QUrl &url) {
     return finished.wait(30000) ? QUrl::fromEncoded(reply->rawHeader("Location")) : QUrl();
 }
 
+// A credential store that refuses every write, as a missing or locked one does.
+QCoro::Task<bool> refuseCredential(QString, QString, QString) {
+    co_return false;
+}
+
 } // namespace
 
 class TestGitHubSignIn : public QObject {
@@ -70,9 +75,23 @@ private slots:
 
     void cleanup() { m_bench.reset(); }
 
+    void browserRoundTripSignsIn_data() {
+        QTest::addColumn<bool>("expiring");
+        QTest::newRow("expiring token") << true;
+        // An expiry stored earlier must not outlive the token it belonged to.
+        QTest::newRow("token without expiry") << false;
+    }
+
     // The whole round trip as the browser makes it: authorisation page,
     // relay callback, keelmark:// URL, exchange with the PKCE verifier.
     void browserRoundTripSignsIn() {
+        QFETCH(bool, expiring);
+        if (!expiring) {
+            QVERIFY(m_bench->restore("ghu_old", "ghr_old", "2099-01-01T00:00:00Z"));
+            auto app = emulator().oauthApp();
+            app.expiringTokens = false;
+            emulator().setOAuthApp(app);
+        }
         const QUrl authorization = gitHub().makeAuthorizationUrl();
         QCOMPARE(authorization.host() + authorization.path(),
                  emulator().webUrl().host() + "/login/oauth/authorize");
@@ -97,15 +116,112 @@ private slots:
 
         // Tokens and expiry are stored, and come back after a restart.
         QCOMPARE(stored(KeychainService::accessTokenKey), *gitHub().oauthToken());
-        const QDateTime expiry =
-            QDateTime::fromString(stored(KeychainService::tokenExpiryKey), Qt::ISODate);
-        QCOMPARE(expiry.timeSpec(), Qt::UTC);
-        QVERIFY(qAbs(expiry.secsTo(QDateTime::currentDateTimeUtc().addSecs(28800))) < 120);
+        const QString storedExpiry = stored(KeychainService::tokenExpiryKey);
         auto restored = m_bench->makeService();
         AsyncTest::waitFor(restored->restoreFromKeychain());
         QCOMPARE(restored->oauthToken(), gitHub().oauthToken());
         QCOMPARE(restored->refreshToken(), gitHub().refreshToken());
+        QCOMPARE(gitHub().tokenExpiresAt().has_value(), expiring);
+        QCOMPARE(restored->tokenExpiresAt().has_value(), expiring);
+        if (!expiring) {
+            QCOMPARE(storedExpiry, QString());
+            return;
+        }
+        const QDateTime expiry = QDateTime::fromString(storedExpiry, Qt::ISODate);
+        QCOMPARE(expiry.timeSpec(), Qt::UTC);
+        QVERIFY(qAbs(expiry.secsTo(QDateTime::currentDateTimeUtc().addSecs(28800))) < 120);
         QVERIFY(qAbs(restored->tokenExpiresAt().value().secsTo(*gitHub().tokenExpiresAt())) <= 1);
+    }
+
+    // Each way a sign-in can fail ends with its cause on the connect step
+    // and nothing connected, rather than an empty organisation list.
+    void failedSignInIsShownAndConnectsNothing_data() {
+        QTest::addColumn<QString>("route"); // "METHOD path" of the fault, or "keyring"
+        QTest::addColumn<QString>("fault"); // "refused", "5xx", "malformed", "drop", "slow"
+        QTest::addColumn<QString>("shown");
+        const QString exchange = "The GitHub sign-in didn't complete. ";
+        const QString account = "KeelMark couldn't read your GitHub account. ";
+        const QString orgs = "KeelMark couldn't list your GitHub organisations. ";
+        const struct {
+            const char *name, *route, *fault;
+            QString shown;
+        } rows[] = {
+            // clang-format off
+            {"keyring refuses the tokens", "keyring", "", "KeelMark couldn't store your GitHub sign-in in the system keyring \u2014 unlock or install one, then connect again."},
+            {"code refused", "POST /login/oauth/access_token", "refused", exchange + "The code passed is incorrect or expired."},
+            {"token endpoint down", "POST /login/oauth/access_token", "drop", exchange},
+            {"user refused", "GET /user", "refused", account + "The reply is not a GitHub user: Bad credentials."},
+            {"user malformed", "GET /user", "malformed", account + "GitHub's reply could not be read"},
+            {"user dropped", "GET /user", "drop", account},
+            {"installations refused", "GET /user/installations", "refused", orgs + "Bad credentials."},
+            {"installations server error", "GET /user/installations", "5xx", orgs + "Server Error."},
+            {"installations malformed", "GET /user/installations", "malformed", orgs + "GitHub's reply could not be read"},
+            {"installations dropped", "GET /user/installations", "drop", orgs},
+            {"installations timed out", "GET /user/installations", "slow", orgs + "GitHub did not answer in time."},
+            // clang-format on
+        };
+        for (const auto &row : rows)
+            QTest::newRow(row.name) << row.route << row.fault << row.shown;
+    }
+
+    void failedSignInIsShownAndConnectsNothing() {
+        QFETCH(QString, route);
+        QFETCH(QString, fault);
+        QFETCH(QString, shown);
+        using Fault = GitHubEmulator::Fault;
+        const QByteArray refusal = route.contains("access_token")
+                                       ? R"({"error":"bad_verification_code","error_description":)"
+                                         R"("The code passed is incorrect or expired."})"
+                                       : R"({"message":"Bad credentials"})";
+        const QMap<QString, Fault> faults{
+            {"refused", Fault::fixed(route.contains("access_token") ? 200 : 401, refusal)},
+            {"5xx", Fault::fixed(500, R"({"message":"Server Error"})")},
+            {"malformed", Fault::malformed()},
+            {"drop", Fault::drop()},
+            {"slow", Fault::latency(3000)},
+        };
+        if (route == "keyring")
+            gitHub().setCredentialWriter(refuseCredential);
+        else
+            emulator().injectFault(route.section(' ', 0, 0).toLatin1(), route.section(' ', 1),
+                                   faults.value(fault));
+        gitHub().setTransferTimeout(std::chrono::milliseconds(1000));
+
+        // Tokens GitHub issued are kept once stored; only the keyring row has none.
+        QCOMPARE(m_bench->signIn(), route != "keyring" && !route.contains("access_token"));
+        QVERIFY2(appState().gitHubSignInProblem().startsWith(shown),
+                 qPrintable(appState().gitHubSignInProblem()));
+        QVERIFY(appState().gitHubSignInProblem().size() > shown.size() || shown.endsWith('.'));
+        QCOMPARE(appState().gitHubSignInPhase(), GitHubSignInPhase::idle);
+        QVERIFY(!appState().gitHubConnected());
+        QCOMPARE(appState().gitHubUsername(), QString());
+        QVERIFY(appState().gitHubOrgs().isEmpty());
+        if (route == "keyring") // refused before anything is asked of GitHub
+            QVERIFY(emulator().requests("GET", "/user").isEmpty());
+    }
+
+    // The refresh token in the store is spent once GitHub rotates it, so
+    // refreshed tokens the store refuses are still used, and the user told.
+    void refreshedTokensTheStoreRefusesAreStillUsed() {
+        QVERIFY(m_bench->signIn());
+        emulator().createRepoDirect("acme", "ops");
+        bool refuse = true;
+        gitHub().setCredentialWriter([&refuse](QString key, QString value, QString service) {
+            return refuse ? refuseCredential(key, value, service)
+                          : KeychainService::save(key, value, service);
+        });
+        QSignalSpy unsaved(&gitHub(), &GitHubService::tokensUnsavedChanged);
+        for (const bool storeWorks : {false, true}) {
+            refuse = !storeWorks;
+            QVERIFY(
+                m_bench->restore(*gitHub().oauthToken(), *gitHub().refreshToken(), kPastExpiry));
+            const QString before = *gitHub().oauthToken();
+            QVERIFY(AsyncTest::waitFor(gitHub().repoExists("acme", "ops")));
+            QVERIFY(*gitHub().oauthToken() != before);
+            QCOMPARE(gitHub().tokensUnsaved(), !storeWorks);
+            QCOMPARE(stored(KeychainService::accessTokenKey) == before, !storeWorks);
+        }
+        QCOMPARE(unsaved.size(), 2);
     }
 
     // Only the callback of the pending sign-in is acted on, once.

@@ -56,6 +56,13 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
     m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
+    m_tokensUnsavedNote = PageWidgets::text(
+        "Your GitHub sign-in couldn't be saved in the system keyring. KeelMark keeps working "
+        "until it quits; the next launch will need a new sign-in.",
+        Style::TextStyle::caption, Style::Color::orange, this);
+    m_tokensUnsavedNote->setObjectName("tokensUnsavedNote");
+    m_tokensUnsavedNote->setWordWrap(true);
+    rows->addWidget(m_tokensUnsavedNote);
 
     page->addWidget(PageWidgets::divider(this));
     page->addWidget(section("Local Security", &rows));
@@ -74,7 +81,7 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     for (auto signal :
          {&AppState::selectedOrgChanged, &AppState::repoNameChanged, &AppState::repoCreatedChanged,
           &AppState::codeownersValidChanged, &AppState::gitHubUsernameChanged,
-          &AppState::branchProtectionEnabledChanged})
+          &AppState::branchProtectionEnabledChanged, &AppState::gitHubTokensUnsavedChanged})
         connect(state, signal, this, &StatusPageView::renderGovernance);
     for (auto signal : {&AppState::helperRunningChanged, &AppState::extensionActiveChanged,
                         &AppState::signatureValidChanged})
@@ -162,6 +169,7 @@ void StatusPageView::renderGovernance() {
                                         ? QString("Enabled (reviews required, CODEOWNERS enforced)")
                                         : QString("Not enabled"),
                                     protection);
+    m_tokensUnsavedNote->setVisible(state->gitHubTokensUnsaved());
 }
 
 void StatusPageView::renderLocalSecurity() {

@@ -34,6 +34,7 @@ private:
     StatusRow *m_gitHubRow = nullptr;
     StatusRow *m_codeownersRow = nullptr;
     StatusRow *m_branchProtectionRow = nullptr;
+    QLabel *m_tokensUnsavedNote = nullptr;
     StatusRow *m_helperRow = nullptr;
     StatusRow *m_extensionRow = nullptr;
     StatusRow *m_signatureRow = nullptr;

@@ -168,6 +168,8 @@ GitHubConnectStepView::GitHubConnectStepView(const UiContext &context, QWidget *
         connect(state, &AppState::gitHubUsernameChanged, this, &GitHubConnectStepView::render);
         connect(state, &AppState::gitHubOrgsChanged, this, &GitHubConnectStepView::render);
         connect(state, &AppState::selectedOrgChanged, this, &GitHubConnectStepView::render);
+        connect(state, &AppState::gitHubSignInPhaseChanged, this, &GitHubConnectStepView::render);
+        connect(state, &AppState::gitHubSignInProblemChanged, this, &GitHubConnectStepView::render);
     }
     render();
 }
@@ -197,17 +199,7 @@ QWidget *GitHubConnectStepView::buildConnectionBlock() {
     column->setContentsMargins(0, 0, 0, 0);
 
     if (!state->gitHubConnected()) {
-        auto *connectButton = new QPushButton(QStringLiteral("Connect GitHub"), block);
-        connectButton->setObjectName(QStringLiteral("connectGitHubButton"));
-        const int size = Widgets::symbolSize(Style::TextStyle::body);
-        connectButton->setIcon(Icons::icon(QStringLiteral("link"), Qt::white, size));
-        connectButton->setIconSize(QSize(size, size));
-        Style::styleButton(connectButton, Style::ButtonStyle::prominent, Style::ControlSize::large);
-        connect(connectButton, &QPushButton::clicked, this, [this] {
-            if (m_context.gitHub)
-                m_context.gitHub->startOAuth();
-        });
-        column->addWidget(connectButton, 0, Qt::AlignHCenter);
+        column->addWidget(buildSignInBlock(block), 0, Qt::AlignHCenter);
         return block;
     }
 
@@ -222,11 +214,114 @@ QWidget *GitHubConnectStepView::buildConnectionBlock() {
     Style::applyColor(connected.text, Style::Color::green);
     column->addWidget(connected.widget, 0, Qt::AlignHCenter);
 
-    if (state->gitHubOrgs().isEmpty())
+    // A failed look-up is no evidence that there is no organisation.
+    if (state->gitHubOrgs().isEmpty() && !state->gitHubSignInProblem().isEmpty())
+        column->addWidget(buildProblemBlock(block, QStringLiteral("retryOrganisationsButton")), 0,
+                          Qt::AlignHCenter);
+    else if (state->gitHubOrgs().isEmpty())
         column->addWidget(buildNoOrganisationBlock(block), 0, Qt::AlignHCenter);
     else
         column->addWidget(buildOrganisationList(block));
     return block;
+}
+
+QWidget *GitHubConnectStepView::buildSignInBlock(QWidget *parent) {
+    const GitHubSignInPhase phase = m_context.appState->gitHubSignInPhase();
+    if (phase == GitHubSignInPhase::idle && !m_context.appState->gitHubSignInProblem().isEmpty())
+        return buildProblemBlock(parent, QStringLiteral("connectGitHubButton"));
+
+    auto *block = new QWidget(parent);
+    auto *column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    if (phase == GitHubSignInPhase::idle) {
+        auto *connectButton = new QPushButton(QStringLiteral("Connect GitHub"), block);
+        connectButton->setObjectName(QStringLiteral("connectGitHubButton"));
+        const int size = Widgets::symbolSize(Style::TextStyle::body);
+        connectButton->setIcon(Icons::icon(QStringLiteral("link"), Qt::white, size));
+        connectButton->setIconSize(QSize(size, size));
+        Style::styleButton(connectButton, Style::ButtonStyle::prominent, Style::ControlSize::large);
+        connect(connectButton, &QPushButton::clicked, this, &GitHubConnectStepView::startSignIn);
+        column->addWidget(connectButton, 0, Qt::AlignHCenter);
+        return block;
+    }
+
+    auto *line = new QHBoxLayout;
+    line->setSpacing(8);
+    line->addWidget(new Widgets::Spinner(16, block), 0, Qt::AlignVCenter);
+    auto *waiting = Widgets::text(phase == GitHubSignInPhase::waitingForBrowser
+                                      ? QStringLiteral("Waiting for you to sign in to GitHub in "
+                                                       "your browser…")
+                                      : QStringLiteral("Finishing the sign-in with GitHub…"),
+                                  Style::TextStyle::body, Style::Color::secondaryLabel, block);
+    waiting->setObjectName(QStringLiteral("signInProgressText"));
+    line->addWidget(waiting, 0, Qt::AlignVCenter);
+    column->addLayout(line);
+    // Once the callback is in, the sign-in finishes by itself within the
+    // request time-out; only the browser step can be abandoned.
+    if (phase == GitHubSignInPhase::waitingForBrowser) {
+        auto *cancel = new QPushButton(QStringLiteral("Cancel"), block);
+        cancel->setObjectName(QStringLiteral("cancelSignInButton"));
+        Style::styleButton(cancel, Style::ButtonStyle::bordered, Style::ControlSize::small);
+        connect(cancel, &QPushButton::clicked, this, &GitHubConnectStepView::cancelSignIn);
+        column->addWidget(cancel, 0, Qt::AlignHCenter);
+    }
+    return block;
+}
+
+// What went wrong and a button that tries again: the sign-in before the
+// account is connected, the organisation look-up after.
+QWidget *GitHubConnectStepView::buildProblemBlock(QWidget *parent, const QString &retryName) {
+    auto *block = new QWidget(parent);
+    block->setObjectName(QStringLiteral("signInProblemBlock"));
+    auto *column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    Widgets::IconLabel heading = Widgets::iconLabel(
+        QStringLiteral("exclamationmark.triangle"), Style::color(Style::Color::orange),
+        QStringLiteral("Couldn't connect to GitHub"), Style::TextStyle::headline, block);
+    Style::applyColor(heading.text, Style::Color::orange);
+    column->addWidget(heading.widget, 0, Qt::AlignHCenter);
+    // GitHub's own words are in it: plain text, never markup.
+    auto *problem =
+        Widgets::wrappedText(m_context.appState->gitHubSignInProblem(), Style::TextStyle::body,
+                             Style::Color::secondaryLabel, 450, Qt::AlignHCenter, block);
+    problem->setTextFormat(Qt::PlainText);
+    problem->setObjectName(QStringLiteral("signInProblemText"));
+    column->addWidget(problem, 0, Qt::AlignHCenter);
+
+    const bool organisations = retryName != QLatin1String("connectGitHubButton");
+    auto *retry = new QPushButton(QStringLiteral("Try Again"), block);
+    retry->setObjectName(retryName);
+    Style::styleButton(retry, Style::ButtonStyle::prominent);
+    retry->setEnabled(!m_refreshing);
+    if (organisations)
+        connect(retry, &QPushButton::clicked, this, &GitHubConnectStepView::refreshOrganisations);
+    else
+        connect(retry, &QPushButton::clicked, this, &GitHubConnectStepView::startSignIn);
+    column->addWidget(retry, 0, Qt::AlignHCenter);
+    return block;
+}
+
+void GitHubConnectStepView::startSignIn() {
+    AppState *state = m_context.appState;
+    if (!state || !m_context.gitHub)
+        return;
+    if (!m_context.gitHub->startOAuth()) {
+        state->setGitHubSignInProblem(QStringLiteral(
+            "KeelMark couldn't open your web browser for the GitHub sign-in. Make sure a "
+            "default browser is set, then try again."));
+        return;
+    }
+    state->setGitHubSignInProblem({});
+    state->setGitHubSignInPhase(GitHubSignInPhase::waitingForBrowser);
+}
+
+void GitHubConnectStepView::cancelSignIn() {
+    if (m_context.gitHub)
+        m_context.gitHub->cancelSignIn();
+    if (m_context.appState)
+        m_context.appState->setGitHubSignInPhase(GitHubSignInPhase::idle);
 }
 
 QWidget *GitHubConnectStepView::buildNoOrganisationBlock(QWidget *parent) {

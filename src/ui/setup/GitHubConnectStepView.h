@@ -19,6 +19,10 @@ public:
 private:
     void render();
     QWidget *buildConnectionBlock();
+    QWidget *buildSignInBlock(QWidget *parent);
+    QWidget *buildProblemBlock(QWidget *parent, const QString &retryName);
+    void startSignIn();
+    void cancelSignIn();
     QWidget *buildNoOrganisationBlock(QWidget *parent);
     QWidget *buildOrganisationList(QWidget *parent);
     void refreshOrganisations();

@@ -208,6 +208,12 @@ private slots:
         QCOMPARE(labelText(&page, "statusLabel"), QString("Alert — check dashboard"));
         m_state->setSelectedOrg(std::nullopt);
         QCOMPARE(gitHub->value(), QString("Not connected"));
+
+        // Refreshed tokens the keyring refused: the next launch needs a sign-in.
+        QVERIFY(!shownIn(&page, "tokensUnsavedNote"));
+        m_state->setGitHubTokensUnsaved(true);
+        QVERIFY(shownIn(&page, "tokensUnsavedNote"));
+        QVERIFY(labelText(&page, "tokensUnsavedNote").contains("next launch"));
     }
 
     void statusTeamCounts_data() {

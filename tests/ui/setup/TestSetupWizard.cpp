@@ -22,6 +22,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QUrlQuery>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(SetupStep)
@@ -229,6 +230,69 @@ private slots:
         auto *view = show<GitHubConnectStepView>();
         QVERIFY(visibleChild(view, "noOrganisationBlock"));
         QVERIFY(visibleChild(view, "gitHubContinueButton"));
+    }
+
+    // The browser step is shown while it is open; how it ends (cancelled
+    // here, declined on GitHub, a failed look-up) is said on the screen,
+    // with a way to try again and never the "no organisation" advice.
+    void connectStepSaysHowTheSignInEnds_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QString>("shown");  // part of the problem text; empty: none
+        QTest::addColumn<QString>("button"); // the way on that is offered
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("cancelled") << "cancel"
+                                   << ""
+                                   << "connectGitHubButton" << false;
+        QTest::newRow("declined on GitHub") << "declined"
+                                            << "declined on GitHub"
+                                            << "connectGitHubButton" << false;
+        QTest::newRow("installations fail during sign-in")
+            << "code"
+            << "couldn't list your GitHub organisations"
+            << "connectGitHubButton" << false;
+        QTest::newRow("installations fail on refresh") << "refresh"
+                                                       << "couldn't list your GitHub organisations"
+                                                       << "retryOrganisationsButton" << true;
+    }
+    void connectStepSaysHowTheSignInEnds() {
+        QFETCH(QString, ending);
+        QFETCH(QString, shown);
+        QFETCH(QString, button);
+        QFETCH(bool, connected);
+        m_bench->emulator.injectFault(
+            "GET", "/user/installations",
+            GitHubEmulator::Fault::fixed(500, R"({"message":"Server Error"})"));
+        if (ending == "refresh")
+            signIn();
+        auto *view = show<GitHubConnectStepView>();
+        if (ending == "refresh") {
+            visibleChild<QPushButton>(view, "refreshOrganisationsButton")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(visibleChild(view, "signInProblemText"), 15000);
+        } else {
+            visibleChild<QPushButton>(view, "connectGitHubButton")->click();
+            QVERIFY(labelText(view, "signInProgressText").contains("browser"));
+            QVERIFY(!visibleChild(view, "connectGitHubButton"));
+            const QUrlQuery query(m_browser.opened.value(0));
+            QList<QPair<QString, QString>> items{{"state", query.queryItemValue("state")}};
+            if (ending == "cancel")
+                visibleChild<QPushButton>(view, "cancelSignInButton")->click();
+            if (ending == "declined")
+                items.append({QString("error"), QString("access_denied")});
+            else // after a cancel the browser's late answer must be ignored
+                items.append({QString("code"), m_bench->emulator.mintAuthorizationCode(
+                                                   kUser, query.queryItemValue("redirect_uri"),
+                                                   query.queryItemValue("code_challenge"))});
+            AsyncTest::waitFor(
+                m_bench->gitHub->handleCallback(GitHubTestBench::callbackUrl(items), m_state));
+        }
+        QCOMPARE(m_state->gitHubConnected(), connected);
+        QVERIFY(!visibleChild(view, "signInProgressText"));
+        QVERIFY(!visibleChild(view, "noOrganisationBlock"));
+        QVERIFY(visibleChild<QPushButton>(view, button));
+        QCOMPARE(visibleChild(view, "signInProblemText") != nullptr, !shown.isEmpty());
+        if (!shown.isEmpty())
+            QVERIFY2(labelText(view, "signInProblemText").contains(shown),
+                     qPrintable(labelText(view, "signInProblemText")));
     }
 
     // --- Repository, extension ---
