@@ -140,7 +140,7 @@ QString AuditTrail::filePath() const {
 bool AuditTrail::append(const QString &kind, const QString &message, const QJsonObject &details) {
     const QMutexLocker lock(&trailMutex);
     // Checked on every append, not only at start, so a line is never glued
-    // onto the remains of one another writer left half done.
+    // onto the remains of one that another writer left half done.
     if (!setAsideTornTailLocked())
         return false;
     return appendLocked({QDateTime::currentDateTimeUtc(), kind, message, details});

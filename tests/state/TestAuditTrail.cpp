@@ -232,8 +232,6 @@ private slots:
                                  << "\"'=HYPERLINK(\"\"x\"\")\"";
         QTest::newRow("plus") << "+1"
                               << "'+1";
-        QTest::newRow("minus") << "-1"
-                               << "'-1";
         QTest::newRow("at") << "@eve"
                             << "'@eve";
         QTest::newRow("tab") << "\tx"
