@@ -133,9 +133,21 @@ private:
         EmuUser *user = nullptr;
         EmuToken *token = nullptr;
     };
+    // A request on one repository, with what the route's wildcards matched.
+    struct RepoCall {
+        const HttpExchange &req;
+        const Caller &caller;
+        EmuRepo &repo;
+        QStringList args;
+    };
+    struct RepoRoute; // EmulatorRoutes.cpp
     HttpReply routeApi(const HttpExchange &req, const Caller &caller);
     HttpReply routeRepo(const HttpExchange &req, const Caller &caller, EmuRepo &repo,
                         const QStringList &rest);
+    HttpReply getRepo(const RepoCall &call);
+    HttpReply deleteRepo(const RepoCall &call);
+    HttpReply listBranches(const RepoCall &call);
+    std::optional<HttpReply> protectionRefusal(const RepoCall &call);
     HttpReply getUser(const Caller &caller);
     HttpReply getInstallations(const HttpExchange &req, const Caller &caller);
     HttpReply getUserOrgs(const HttpExchange &req, const Caller &caller);
