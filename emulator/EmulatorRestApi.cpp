@@ -17,14 +17,6 @@ const QString kTreesDoc = QStringLiteral("rest/git/trees");
 const QString kBlobsDoc = QStringLiteral("rest/git/blobs");
 const QString kContentsDoc = QStringLiteral("rest/repos/contents#get-repository-content");
 
-std::optional<QJsonObject> jsonBody(const HttpExchange &req) {
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(req.body, &err);
-    if (err.error != QJsonParseError::NoError || !doc.isObject())
-        return std::nullopt;
-    return doc.object();
-}
-
 } // namespace
 
 // --- users and organisations ----------------------------------------------
@@ -87,6 +79,8 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
                                     "GitHub App in order to list installations"),
                      QStringLiteral("rest/apps/installations#list-app-installations-accessible-to-"
                                     "the-user-access-token"));
+    // Organisations with the app where the user is a member, the user's own
+    // account, and installations whose account GitHub does not show.
     const QString uk = key(caller.user->login);
     QJsonArray all;
     for (const auto &[k, o] : orgs) {
@@ -94,31 +88,13 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
             continue;
         QJsonObject account = orgSimpleJson(o);
         account.insert("type", "Organization");
-        const QString id = QString::number(o.installationId);
-        all.append(QJsonObject{
-            {"id", o.installationId},
-            {"app_id", 1},
-            {"app_slug", app.name.toLower()},
-            {"client_id", app.clientId},
-            {"target_id", o.id},
-            {"target_type", "Organization"},
-            {"account", account},
-            {"repository_selection", "all"},
-            {"permissions", QJsonObject{{"administration", "write"},
-                                        {"contents", "write"},
-                                        {"metadata", "read"},
-                                        {"members", "read"}}},
-            {"events", QJsonArray{}},
-            {"access_tokens_url", apiBase + QStringLiteral("/app/installations/") + id +
-                                      QStringLiteral("/access_tokens")},
-            {"repositories_url", apiBase + QStringLiteral("/installation/repositories")},
-            {"html_url", webBase + QStringLiteral("/organizations/") + o.login +
-                             QStringLiteral("/settings/installations/") + id},
-            {"created_at", "2024-01-01T00:00:00Z"},
-            {"updated_at", "2024-01-01T00:00:00Z"},
-            {"single_file_name", QJsonValue::Null},
-            {"suspended_by", QJsonValue::Null},
-            {"suspended_at", QJsonValue::Null}});
+        all.append(installationJson(o.installationId, account));
+    }
+    if (caller.user->installationId != 0)
+        all.append(installationJson(caller.user->installationId, userJson(*caller.user)));
+    for (const auto &[id, viewer] : accountlessInstallations) {
+        if (viewer == uk)
+            all.append(installationJson(id, QJsonValue::Null));
     }
     const int perPage = perPageOf(req);
     const int page = pageOf(req);
@@ -129,6 +105,40 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
         200, QJsonDocument(QJsonObject{{"total_count", all.size()}, {"installations", slice}}));
     setPageLinks(reply, req, apiBase, QStringLiteral("/user/installations"), all.size());
     return reply;
+}
+
+QJsonObject EmulatorBackend::installationJson(qint64 id, const QJsonValue &account) const {
+    const QString type = account.isNull() ? QStringLiteral("Enterprise")
+                                          : account.toObject().value("type").toString();
+    const QString login = account.toObject().value("login").toString();
+    const QString idText = QString::number(id);
+    return QJsonObject{
+        {"id", id},
+        {"app_id", 1},
+        {"app_slug", app.name.toLower()},
+        {"client_id", app.clientId},
+        {"target_id", account.isNull() ? QJsonValue(id) : account.toObject().value("id")},
+        {"target_type", type},
+        {"account", account},
+        {"repository_selection", "all"},
+        {"permissions", QJsonObject{{"administration", "write"},
+                                    {"contents", "write"},
+                                    {"metadata", "read"},
+                                    {"members", "read"}}},
+        {"events", QJsonArray{}},
+        {"access_tokens_url", apiBase + QStringLiteral("/app/installations/") + idText +
+                                  QStringLiteral("/access_tokens")},
+        {"repositories_url", apiBase + QStringLiteral("/installation/repositories")},
+        {"html_url",
+         webBase +
+             (type == QLatin1String("Organization") ? QStringLiteral("/organizations/") + login
+                                                    : QString()) +
+             QStringLiteral("/settings/installations/") + idText},
+        {"created_at", "2024-01-01T00:00:00Z"},
+        {"updated_at", "2024-01-01T00:00:00Z"},
+        {"single_file_name", QJsonValue::Null},
+        {"suspended_by", QJsonValue::Null},
+        {"suspended_at", QJsonValue::Null}};
 }
 
 HttpReply EmulatorBackend::getUserOrgs(const HttpExchange &req, const Caller &caller) {
@@ -605,12 +615,14 @@ HttpReply EmulatorBackend::listCollaborators(const HttpExchange &req, const EmuR
     static const char *roleNames[] = {"none", "read", "triage", "write", "maintain", "admin"};
     for (int i = (page - 1) * perPage; i < std::min<qsizetype>(rows.size(), page * perPage); ++i) {
         const Row &row = rows.at(i);
+        // The flags are the base role; role_name counts team grants too.
+        const Access base = baseAccessOf(r, row.user);
         QJsonObject j = userJson(*row.user);
-        j.insert("permissions", QJsonObject{{"admin", row.access >= Access::Admin},
-                                            {"maintain", row.access >= Access::Maintain},
-                                            {"push", row.access >= Access::Write},
-                                            {"triage", row.access >= Access::Triage},
-                                            {"pull", row.access >= Access::Read}});
+        j.insert("permissions", QJsonObject{{"admin", base >= Access::Admin},
+                                            {"maintain", base >= Access::Maintain},
+                                            {"push", base >= Access::Write},
+                                            {"triage", base >= Access::Triage},
+                                            {"pull", base >= Access::Read}});
         j.insert("role_name", QString::fromLatin1(roleNames[int(row.access)]));
         list.append(j);
     }

@@ -3,6 +3,7 @@
 #include "EmulatorBackend.h"
 
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 namespace ghemu {
 
@@ -27,6 +28,16 @@ enum class Denial {
     integration, // 403 for app tokens, 404 for others
     adminRights, // 403 "Must have admin rights to Repository."
 };
+
+// GitHub accepts one trailing slash under these and ignores it.
+bool trailingSlashAccepted(const QStringList &seg) {
+    const qsizetype base = seg.value(0) == QLatin1String("repos") ? 3 : 2;
+    const QString part = seg.value(base);
+    return (seg.value(0) == QLatin1String("repos") ||
+            seg.value(0) == QLatin1String("repositories")) &&
+           (part == QLatin1String("contents") ||
+            (part == QLatin1String("git") && seg.value(base + 1) == QLatin1String("refs")));
+}
 
 // Matches the path below a repository against a pattern where "*" is one
 // segment and a final "**" one or more; the matched parts go to *args.
@@ -66,9 +77,12 @@ HttpReply EmulatorBackend::routeApi(const HttpExchange &req, const Caller &calle
     if (seg.isEmpty() || !seg.first().isEmpty())
         return notFound();
     seg.removeFirst();
-    // A trailing slash names no resource on GitHub.
-    if (seg.size() > 1 && seg.last().isEmpty())
-        return notFound();
+    // A trailing slash names no resource on GitHub, except where it is ignored.
+    if (seg.size() > 1 && seg.last().isEmpty()) {
+        if (!trailingSlashAccepted(seg))
+            return notFound();
+        seg.removeLast();
+    }
     const QByteArray &m = req.method;
     const auto requireUser = [&]() -> std::optional<HttpReply> {
         if (!caller.user)
@@ -118,6 +132,8 @@ HttpReply EmulatorBackend::routeApi(const HttpExchange &req, const Caller &calle
     QStringList rest;
     if (seg.value(0) == QLatin1String("repos") && seg.size() >= 3) {
         r = repo(seg[1], seg[2]);
+        if (!r)
+            return movedRepo(req, caller, seg);
         rest = seg.mid(3);
     } else if (seg.value(0) == QLatin1String("repositories") && seg.size() >= 2) {
         r = repoById(seg[1].toLongLong());
@@ -131,6 +147,29 @@ HttpReply EmulatorBackend::routeApi(const HttpExchange &req, const Caller &calle
     return routeRepo(req, caller, *r, rest);
 }
 
+// A repository renamed away from the name asked for answers 301 with its
+// permanent address, as long as the caller may see it.
+HttpReply EmulatorBackend::movedRepo(const HttpExchange &req, const Caller &caller,
+                                     const QStringList &seg) {
+    const auto moved = movedRepos.find(key(seg[1]) + QLatin1Char('/') + key(seg[2]));
+    EmuRepo *r = moved == movedRepos.end() ? nullptr : repoById(moved->second);
+    if (!r || accessOf(*r, caller.user) < Access::Read)
+        return notFound(kReposDoc + QStringLiteral("#get-a-repository"));
+    QString target = apiBase + QStringLiteral("/repositories/") + QString::number(r->id);
+    for (const QString &part : seg.mid(3))
+        target += QLatin1Char('/') + QString::fromUtf8(QUrl::toPercentEncoding(part));
+    if (!req.query.isEmpty())
+        target += QLatin1Char('?') + req.query.toString(QUrl::FullyEncoded);
+    HttpReply reply =
+        json(301, QJsonDocument(QJsonObject{
+                      {"message", "Moved Permanently"},
+                      {"url", target},
+                      {"documentation_url", QStringLiteral("https://docs.github.com/") + kReposDoc +
+                                                QStringLiteral("#get-a-repository")}}));
+    reply.setHeader("Location", target.toUtf8());
+    return reply;
+}
+
 HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &caller, EmuRepo &r,
                                      const QStringList &rest) {
     using B = EmulatorBackend;
@@ -142,9 +181,28 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
     const Access write = Access::Write;
     const Access admin = Access::Admin;
     static const QList<RepoRoute> routes{
-        {"GET", split(""), read, Denial::hidden, Gate::none, kReposDoc,
-         [](B &b, const C &c) { return b.getRepo(c); }},
-        {"DELETE", split(""), admin, Denial::adminRights, Gate::none, kReposDoc,
+        {"GET",
+         {},
+         read,
+         Denial::hidden,
+         Gate::none,
+         kReposDoc,
+         [](B &b, const C &c) {
+             return b.json(200, QJsonDocument(b.repoJson(c.repo, c.caller.user)));
+         }},
+        {"PATCH",
+         {},
+         admin,
+         Denial::adminRights,
+         Gate::none,
+         kReposDoc + QStringLiteral("#update-a-repository"),
+         [](B &b, const C &c) { return b.updateRepo(c); }},
+        {"DELETE",
+         {},
+         admin,
+         Denial::adminRights,
+         Gate::none,
+         kReposDoc + QStringLiteral("#delete-a-repository"),
          [](B &b, const C &c) { return b.deleteRepo(c); }},
         {"GET", split("git/ref/**"), read, Denial::hidden, Gate::hasCommits, kGitDoc,
          [](B &b, const C &c) { return b.getRef(c.repo, c.args[0]); }},
@@ -227,8 +285,35 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
 
 // --- repository-level handlers ----------------------------------------------
 
-HttpReply EmulatorBackend::getRepo(const RepoCall &call) {
-    return json(200, QJsonDocument(repoJson(call.repo, call.caller.user)));
+HttpReply EmulatorBackend::updateRepo(const RepoCall &call) {
+    const QString doc = kReposDoc + QStringLiteral("#update-a-repository");
+    const auto body = jsonBody(call.req);
+    if (!body)
+        return error(400, QStringLiteral("Problems parsing JSON"), doc);
+    EmuRepo &r = call.repo;
+    if (body->contains("description"))
+        r.description = body->value("description").toString();
+    const QJsonValue name = body->value("name");
+    if (name.isUndefined() || name.toString() == r.name)
+        return json(200, QJsonDocument(repoJson(r, call.caller.user)));
+    static const QRegularExpression bad(QStringLiteral("[^A-Za-z0-9._-]"));
+    const QString newName = name.toString().replace(bad, QStringLiteral("-"));
+    if (newName.isEmpty())
+        return validation(QStringLiteral("Invalid request.\n\nname cannot be blank."), doc);
+    const QString oldKey = key(r.owner) + QLatin1Char('/') + key(r.name);
+    const QString newKey = key(r.owner) + QLatin1Char('/') + key(newName);
+    if (newKey != oldKey && repos.count(newKey))
+        return validation(QStringLiteral("name already exists on this account"), doc);
+    EmuRepo moved = std::move(r);
+    repos.erase(oldKey);
+    moved.name = newName;
+    const qint64 id = moved.id;
+    repos[newKey] = std::move(moved);
+    // The old name keeps pointing here until a repository takes it.
+    if (newKey != oldKey)
+        movedRepos[oldKey] = id;
+    movedRepos.erase(newKey);
+    return json(200, QJsonDocument(repoJson(repos[newKey], call.caller.user)));
 }
 
 HttpReply EmulatorBackend::deleteRepo(const RepoCall &call) {
