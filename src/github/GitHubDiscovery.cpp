@@ -11,9 +11,11 @@ using namespace GitHubInternal;
 
 namespace {
 
-// The accounts of /user/installations, or nullopt when the first page is not
-// an installations list (the token may not list installations: fall back).
-// A later page of another shape fails the whole list rather than cut it short.
+// The organisations of /user/installations (not yet known to be
+// administered), or nullopt when the first page is not an installations list
+// (the token may not list installations: fall back). A later page of another
+// shape fails the whole list rather than cut it short. Personal accounts and
+// installations without an account are no place to create a repository.
 template <typename Pages> std::optional<QList<GitHubOrg>> installationOrgs(const Pages &pages) {
     QList<GitHubOrg> orgs;
     for (qsizetype i = 0; i < pages.size(); ++i) {
@@ -32,8 +34,9 @@ template <typename Pages> std::optional<QList<GitHubOrg>> installationOrgs(const
             const QJsonObject account = entry.toObject().value(QLatin1String("account")).toObject();
             const auto login = JsonField::string(account, QStringLiteral("login"));
             const auto id = JsonField::integer(account, QStringLiteral("id"));
-            if (login && id)
-                orgs.append(GitHubOrg{*id, *login, true});
+            const auto type = JsonField::string(account, QStringLiteral("type"));
+            if (login && id && type == QLatin1String("Organization"))
+                orgs.append(GitHubOrg{*id, *login, false});
         }
     }
     return orgs;
@@ -93,8 +96,31 @@ QCoro::Task<> GitHubService::fetchOrgs(AppState *appState) {
         co_await fetchOrgsViaOAuthFallback(state, token);
         co_return;
     }
+    // One look-up per organisation, all in flight at once (tasks start
+    // eagerly); each answers for itself, so one failure costs one mark.
+    std::vector<QCoro::Task<bool>> lookups;
+    lookups.reserve(orgs->size());
+    for (const GitHubOrg &org : *orgs)
+        lookups.push_back(administersOrg(org.login, token));
+    for (qsizetype i = 0; i < orgs->size(); ++i)
+        (*orgs)[i].isAdmin = co_await std::move(lookups[size_t(i)]);
     if (state)
         state->setGitHubOrgs(*orgs);
+}
+
+QCoro::Task<bool> GitHubService::administersOrg(QString org, QString token) {
+    try {
+        const Reply reply =
+            co_await apiGet(QStringLiteral("/user/memberships/orgs/") + pathSegment(org), token);
+        const QJsonObject object = parseJson(reply.body).object();
+        const auto membership = GitHubMembership::fromJson(object);
+        // An invitation not yet accepted grants nothing.
+        co_return membership && membership->role == QLatin1String("admin") &&
+            object.value(QLatin1String("state")).toString() != QLatin1String("pending");
+    } catch (const std::exception &) {
+        // A look-up that fails only means "not known to be an admin".
+        co_return false;
+    }
 }
 
 QCoro::Task<> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token) {

@@ -136,6 +136,7 @@ private:
     // Discovery (GitHubDiscovery.cpp).
     QCoro::Task<GitHubUser> fetchUser(QString token);
     QCoro::Task<> fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token);
+    QCoro::Task<bool> administersOrg(QString org, QString token);
 
     GitHubEndpoints m_endpoints;
     QNetworkAccessManager *m_network = nullptr;
