@@ -159,6 +159,7 @@ private:
     HttpReply routeRepo(const HttpExchange &req, const Caller &caller, EmuRepo &repo,
                         const QStringList &rest);
     HttpReply movedRepo(const HttpExchange &req, const Caller &caller, const QStringList &seg);
+    HttpReply getRepo(const RepoCall &call);
     HttpReply updateRepo(const RepoCall &call);
     HttpReply deleteRepo(const RepoCall &call);
     HttpReply listBranches(const RepoCall &call);

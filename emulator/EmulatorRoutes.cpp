@@ -181,28 +181,11 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
     const Access write = Access::Write;
     const Access admin = Access::Admin;
     static const QList<RepoRoute> routes{
-        {"GET",
-         {},
-         read,
-         Denial::hidden,
-         Gate::none,
-         kReposDoc,
-         [](B &b, const C &c) {
-             return b.json(200, QJsonDocument(b.repoJson(c.repo, c.caller.user)));
-         }},
-        {"PATCH",
-         {},
-         admin,
-         Denial::adminRights,
-         Gate::none,
-         kReposDoc + QStringLiteral("#update-a-repository"),
+        {"GET", split(""), read, Denial::hidden, Gate::none, kReposDoc,
+         [](B &b, const C &c) { return b.getRepo(c); }},
+        {"PATCH", split(""), admin, Denial::adminRights, Gate::none, kReposDoc,
          [](B &b, const C &c) { return b.updateRepo(c); }},
-        {"DELETE",
-         {},
-         admin,
-         Denial::adminRights,
-         Gate::none,
-         kReposDoc + QStringLiteral("#delete-a-repository"),
+        {"DELETE", split(""), admin, Denial::adminRights, Gate::none, kReposDoc,
          [](B &b, const C &c) { return b.deleteRepo(c); }},
         {"GET", split("git/ref/**"), read, Denial::hidden, Gate::hasCommits, kGitDoc,
          [](B &b, const C &c) { return b.getRef(c.repo, c.args[0]); }},
@@ -284,6 +267,10 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
 }
 
 // --- repository-level handlers ----------------------------------------------
+
+HttpReply EmulatorBackend::getRepo(const RepoCall &call) {
+    return json(200, QJsonDocument(repoJson(call.repo, call.caller.user)));
+}
 
 HttpReply EmulatorBackend::updateRepo(const RepoCall &call) {
     const QString doc = kReposDoc + QStringLiteral("#update-a-repository");
