@@ -96,6 +96,11 @@ bool GitHubEmulator::loadSeed(const QJsonObject &seed, QString *error) {
                 teamMembers << m.toString();
             const QJsonObject grants = team.value("repos").toObject();
             for (auto it = grants.begin(); it != grants.end(); ++it) {
+                static const QStringList roles{"admin", "maintain", "write", "triage", "read"};
+                if (!roles.contains(it.value().toString()))
+                    return fail(error, QStringLiteral("team %1 of %2 grants role '%3'")
+                                           .arg(team.value("name").toString(), login,
+                                                it.value().toString()));
                 if (!repoExists(login, it.key()))
                     return fail(error, QStringLiteral("team %1 of %2 names no repository '%3'")
                                            .arg(team.value("name").toString(), login, it.key()));

@@ -880,7 +880,10 @@ private slots:
                         "cannot be created"),
               std::pair(R"({"installations":[{"account":"nobody"}]})", "unknown account"),
               std::pair(R"({"orgs":[{"login":"o","teams":[{"name":"t","repos":{"r":"admin"}}]}]})",
-                        "names no repository")}) {
+                        "names no repository"),
+              std::pair(R"({"orgs":[{"login":"o","repos":[{"name":"r"}],
+                              "teams":[{"name":"t","repos":{"r":"owner"}}]}]})",
+                        "grants role 'owner'")}) {
             GitHubEmulator emu;
             QString error;
             QVERIFY(!emu.loadSeed(QJsonDocument::fromJson(seed).object(), &error));
