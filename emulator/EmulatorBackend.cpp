@@ -1,5 +1,6 @@
 #include "EmulatorBackend.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
@@ -20,6 +21,14 @@ QByteArray wrapBase64(const QByteArray &data) {
     for (int i = 0; i < b64.size(); i += 60)
         out += b64.mid(i, 60) + '\n';
     return out;
+}
+
+std::optional<QJsonObject> jsonBody(const HttpExchange &req) {
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(req.body, &err);
+    if (err.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    return doc.object();
 }
 
 EmulatorBackend::EmulatorBackend()
@@ -165,7 +174,7 @@ static Access accessFromRole(const QString &role) {
     return Access::None;
 }
 
-Access EmulatorBackend::accessOf(const EmuRepo &r, const EmuUser *u) const {
+Access EmulatorBackend::baseAccessOf(const EmuRepo &r, const EmuUser *u) const {
     Access best = r.isPrivate ? Access::None : Access::Read;
     if (!u)
         return best;
@@ -179,6 +188,18 @@ Access EmulatorBackend::accessOf(const EmuRepo &r, const EmuUser *u) const {
             best = std::max(best, accessFromRole(o->second.options.defaultRepositoryPermission));
     }
     return std::max(best, accessFromRole(r.collaborators.value(uk)));
+}
+
+Access EmulatorBackend::accessOf(const EmuRepo &r, const EmuUser *u) const {
+    Access best = baseAccessOf(r, u);
+    const auto o = orgs.find(key(r.owner));
+    if (!u || o == orgs.end())
+        return best;
+    for (const EmuTeam &team : o->second.teams) {
+        if (team.members.contains(key(u->login)))
+            best = std::max(best, accessFromRole(team.roles.value(r.id)));
+    }
+    return best;
 }
 
 // --- replies -------------------------------------------------------------
@@ -206,7 +227,7 @@ HttpReply EmulatorBackend::validation(const QString &message, const QString &doc
     return error(422, message, docPath);
 }
 
-void EmulatorBackend::addCommonHeaders(HttpReply &reply, const Caller &caller) {
+void EmulatorBackend::addCommonHeaders(HttpReply &reply, const Caller &caller, bool counted) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (rateWindowStart.secsTo(now) >= 3600) {
         rateWindowStart = now;
@@ -214,7 +235,8 @@ void EmulatorBackend::addCommonHeaders(HttpReply &reply, const Caller &caller) {
     }
     const QString who = caller.user ? key(caller.user->login) : QString();
     const int limit = caller.user ? 5000 : 60;
-    const int used = ++rateUsed[who];
+    // A 304 to an authorised request does not count against the limit.
+    const int used = counted ? ++rateUsed[who] : rateUsed[who];
     reply.setHeader("x-github-media-type", "github.v3; format=json");
     reply.setHeader("x-github-request-id",
                     QByteArray("EMU0:") +
@@ -280,8 +302,28 @@ HttpReply EmulatorBackend::handleApi(const HttpExchange &req) {
         return r;
     }
     HttpReply r = routeApi(req, caller);
-    addCommonHeaders(r, caller);
+    addCommonHeaders(r, caller, !answerConditionally(req, r));
     return r;
+}
+
+// GETs carry an entity tag; a client that already holds the same
+// representation gets 304 with no body.
+bool EmulatorBackend::answerConditionally(const HttpExchange &req, HttpReply &reply) const {
+    if (req.method != "GET" || reply.status != 200)
+        return false;
+    const QByteArray tag =
+        "W/\"" + QCryptographicHash::hash(reply.body, QCryptographicHash::Sha256).toHex() + '"';
+    reply.setHeader("ETag", tag);
+    const auto opaque = [](QByteArray t) { return t.startsWith("W/") ? t.mid(2) : t; };
+    for (const QByteArray &candidate : req.header("if-none-match").split(',')) {
+        const QByteArray wanted = candidate.trimmed();
+        if (wanted == "*" || (!wanted.isEmpty() && opaque(wanted) == opaque(tag))) {
+            reply.status = 304;
+            reply.body.clear();
+            return true;
+        }
+    }
+    return false;
 }
 
 // --- JSON shapes -----------------------------------------------------------

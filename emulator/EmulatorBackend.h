@@ -19,6 +19,7 @@ struct EmuUser {
     qint64 id = 0;
     QString login;
     QString name;
+    qint64 installationId = 0; // the app on the personal account; 0 = not installed
     QString email() const;
 };
 
@@ -37,12 +38,20 @@ struct EmuToken {
     }
 };
 
+// A team grants its members a role on some repositories of its organisation.
+struct EmuTeam {
+    QString name;
+    QStringList members;         // user keys
+    QMap<qint64, QString> roles; // repository id -> role name
+};
+
 struct EmuOrg {
     qint64 id = 0;
     QString login;
     GitHubEmulator::OrgOptions options;
     QMap<QString, QString> members; // user key -> "admin" | "member"
     qint64 installationId = 0;
+    QList<EmuTeam> teams;
 };
 
 struct EmuRepo {
@@ -95,10 +104,12 @@ public:
     HttpReply handleWeb(const HttpExchange &request);
 
     // --- state ---
-    std::map<QString, EmuUser> users;   // by lower-case login
-    std::map<QString, EmuToken> tokens; // by token text
-    std::map<QString, EmuOrg> orgs;     // by lower-case login
-    std::map<QString, EmuRepo> repos;   // by lower-case "owner/name"
+    std::map<QString, EmuUser> users;     // by lower-case login
+    std::map<QString, EmuToken> tokens;   // by token text
+    std::map<QString, EmuOrg> orgs;       // by lower-case login
+    std::map<QString, EmuRepo> repos;     // by lower-case "owner/name"
+    std::map<QString, qint64> movedRepos; // former lower-case "owner/name" -> repository id
+    std::map<qint64, QString> accountlessInstallations; // installation id -> user key
     std::map<QString, EmuAuthCode> codes;
     std::map<QString, EmuPendingAuthorization> pending;
     GitHubEmulator::OAuthApp app;
@@ -123,7 +134,10 @@ public:
                         const QString &description, const EmuUser *creator);
     QString commitOnMain(EmuRepo &repo, const QList<GitTreeChange> &changes, const QString &message,
                          const EmuUser *author);
+    // The highest role from every grant (what role_name reports), and the
+    // role without team grants (what permissions reports).
     Access accessOf(const EmuRepo &repo, const EmuUser *user) const;
+    Access baseAccessOf(const EmuRepo &repo, const EmuUser *user) const;
     QJsonObject issueTokenPair(const QString &userKey, const QString &clientId);
     QString randomToken(const QString &prefix, int length) const;
 
@@ -133,9 +147,23 @@ private:
         EmuUser *user = nullptr;
         EmuToken *token = nullptr;
     };
+    // A request on one repository, with what the route's wildcards matched.
+    struct RepoCall {
+        const HttpExchange &req;
+        const Caller &caller;
+        EmuRepo &repo;
+        QStringList args;
+    };
+    struct RepoRoute; // EmulatorRoutes.cpp
     HttpReply routeApi(const HttpExchange &req, const Caller &caller);
     HttpReply routeRepo(const HttpExchange &req, const Caller &caller, EmuRepo &repo,
                         const QStringList &rest);
+    HttpReply movedRepo(const HttpExchange &req, const Caller &caller, const QStringList &seg);
+    HttpReply getRepo(const RepoCall &call);
+    HttpReply updateRepo(const RepoCall &call);
+    HttpReply deleteRepo(const RepoCall &call);
+    HttpReply listBranches(const RepoCall &call);
+    std::optional<HttpReply> protectionRefusal(const RepoCall &call);
     HttpReply getUser(const Caller &caller);
     HttpReply getInstallations(const HttpExchange &req, const Caller &caller);
     HttpReply getUserOrgs(const HttpExchange &req, const Caller &caller);
@@ -160,6 +188,7 @@ private:
     // --- JSON shapes ---
     QJsonObject userJson(const EmuUser &user) const;
     QJsonObject orgSimpleJson(const EmuOrg &org) const;
+    QJsonObject installationJson(qint64 id, const QJsonValue &account) const;
     QJsonObject repoJson(const EmuRepo &repo, const EmuUser *viewer) const;
     QJsonObject commitJson(const EmuRepo &repo, const QString &sha, const GitCommit &commit) const;
     QJsonObject refJson(const EmuRepo &repo, const QString &ref) const;
@@ -171,7 +200,8 @@ private:
     HttpReply error(int status, const QString &message, const QString &docPath) const;
     HttpReply notFound(const QString &docPath = QStringLiteral("rest")) const;
     HttpReply validation(const QString &message, const QString &docPath) const;
-    void addCommonHeaders(HttpReply &reply, const Caller &caller);
+    void addCommonHeaders(HttpReply &reply, const Caller &caller, bool counted = true);
+    bool answerConditionally(const HttpExchange &req, HttpReply &reply) const;
 
     // --- web ---
     HttpReply authorizePage(const HttpExchange &req);
@@ -186,5 +216,7 @@ private:
 };
 
 QByteArray wrapBase64(const QByteArray &data);
+// The request body as a JSON object, or none when it is not one.
+std::optional<QJsonObject> jsonBody(const HttpExchange &req);
 
 } // namespace ghemu

@@ -1,5 +1,6 @@
-// The REST side of the emulator: users, organisations, repositories, git
-// data, contents, collaborators and branch protection.
+// The REST side of the emulator: users, organisations, repository creation,
+// git data, contents and collaborators. Requests reach these handlers through
+// the tables in EmulatorRoutes.cpp.
 #include "EmulatorBackend.h"
 
 #include <QJsonDocument>
@@ -15,216 +16,8 @@ const QString kCommitsDoc = QStringLiteral("rest/git/commits");
 const QString kTreesDoc = QStringLiteral("rest/git/trees");
 const QString kBlobsDoc = QStringLiteral("rest/git/blobs");
 const QString kContentsDoc = QStringLiteral("rest/repos/contents#get-repository-content");
-const QString kCollaboratorsDoc =
-    QStringLiteral("rest/collaborators/collaborators#list-repository-collaborators");
-const QString kProtectionDoc = QStringLiteral("rest/branches/branch-protection");
-
-std::optional<QJsonObject> jsonBody(const HttpExchange &req) {
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(req.body, &err);
-    if (err.error != QJsonParseError::NoError || !doc.isObject())
-        return std::nullopt;
-    return doc.object();
-}
 
 } // namespace
-
-HttpReply EmulatorBackend::routeApi(const HttpExchange &req, const Caller &caller) {
-    QStringList seg = req.path.split(QLatin1Char('/'));
-    if (seg.isEmpty() || !seg.first().isEmpty())
-        return notFound();
-    seg.removeFirst();
-    // A trailing slash names no resource on GitHub.
-    if (seg.size() > 1 && seg.last().isEmpty())
-        return notFound();
-    const QByteArray &m = req.method;
-    const auto requireUser = [&]() -> std::optional<HttpReply> {
-        if (!caller.user)
-            return error(401, QStringLiteral("Requires authentication"),
-                         QStringLiteral("rest/users/users#get-the-authenticated-user"));
-        return std::nullopt;
-    };
-
-    if (seg.value(0) == QLatin1String("user")) {
-        if (auto r = requireUser())
-            return *r;
-        if (seg.size() == 1 && m == "GET")
-            return getUser(caller);
-        if (seg.size() == 2 && seg[1] == QLatin1String("installations") && m == "GET")
-            return getInstallations(req, caller);
-        if (seg.size() == 2 && seg[1] == QLatin1String("orgs") && m == "GET")
-            return getUserOrgs(req, caller);
-        if (seg.size() == 4 && seg[1] == QLatin1String("memberships") &&
-            seg[2] == QLatin1String("orgs") && m == "GET")
-            return getMembership(caller, seg[3], caller.user->login);
-        return notFound();
-    }
-    if (seg.value(0) == QLatin1String("users") && seg.size() == 2 && m == "GET") {
-        if (EmuUser *u = user(seg[1]))
-            return json(200, QJsonDocument(userJson(*u)));
-        return notFound(QStringLiteral("rest/users/users#get-a-user"));
-    }
-    if (seg.value(0) == QLatin1String("orgs") && seg.size() >= 2) {
-        EmuOrg *o = org(seg[1]);
-        if (!o)
-            return notFound(QStringLiteral("rest/orgs/orgs"));
-        if (seg.size() == 2 && m == "GET")
-            return json(200, QJsonDocument(orgSimpleJson(*o)));
-        if (seg.size() == 4 && seg[2] == QLatin1String("memberships") && m == "GET") {
-            if (auto r = requireUser())
-                return *r;
-            return getMembership(caller, o->login, seg[3]);
-        }
-        if (seg.size() == 3 && seg[2] == QLatin1String("repos") && m == "POST") {
-            if (auto r = requireUser())
-                return *r;
-            return createOrgRepo(req, caller, o->login);
-        }
-        return notFound();
-    }
-    EmuRepo *r = nullptr;
-    QStringList rest;
-    if (seg.value(0) == QLatin1String("repos") && seg.size() >= 3) {
-        r = repo(seg[1], seg[2]);
-        rest = seg.mid(3);
-    } else if (seg.value(0) == QLatin1String("repositories") && seg.size() >= 2) {
-        r = repoById(seg[1].toLongLong());
-        rest = seg.mid(2);
-    } else {
-        return notFound();
-    }
-    // Private repositories the caller cannot see do not exist for them.
-    if (!r || accessOf(*r, caller.user) < Access::Read)
-        return notFound(kReposDoc + QStringLiteral("#get-a-repository"));
-    return routeRepo(req, caller, *r, rest);
-}
-
-HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &caller, EmuRepo &r,
-                                     const QStringList &rest) {
-    const QByteArray &m = req.method;
-    const Access access = accessOf(r, caller.user);
-    const auto forbidden = [&]() {
-        if (caller.token && caller.token->appUser)
-            return error(403, QStringLiteral("Resource not accessible by integration"),
-                         QStringLiteral("rest"));
-        return notFound();
-    };
-    const QString part = rest.value(0);
-
-    if (rest.isEmpty()) {
-        if (m == "GET")
-            return json(200, QJsonDocument(repoJson(r, caller.user)));
-        if (m == "DELETE") {
-            if (access < Access::Admin)
-                return error(403, QStringLiteral("Must have admin rights to Repository."),
-                             kReposDoc + QStringLiteral("#delete-a-repository"));
-            repos.erase(key(r.owner) + QLatin1Char('/') + key(r.name));
-            HttpReply reply;
-            reply.status = 204;
-            return reply;
-        }
-        return notFound();
-    }
-
-    if (part == QLatin1String("git") && rest.size() >= 2) {
-        const QString kind = rest[1];
-        const bool write = m != "GET";
-        if (write && access < Access::Write)
-            return forbidden();
-        // Git data needs at least one commit.
-        if (r.refs.isEmpty() && !(kind == QLatin1String("refs") && m == "GET"))
-            return error(409, QStringLiteral("Git Repository is empty."),
-                         QStringLiteral("rest/git"));
-        if (kind == QLatin1String("ref") && rest.size() >= 3 && m == "GET")
-            return getRef(r, rest.mid(2).join(QLatin1Char('/')));
-        if (kind == QLatin1String("refs")) {
-            const QString ref = rest.mid(2).join(QLatin1Char('/'));
-            if (m == "PATCH" && rest.size() >= 3)
-                return updateRef(req, caller, r, ref);
-            if (m == "POST" && rest.size() == 2)
-                return createRef(req, r);
-            if (m == "GET" && rest.size() >= 3)
-                return getRef(r, ref);
-        }
-        if (kind == QLatin1String("commits")) {
-            if (m == "GET" && rest.size() == 3)
-                return getCommit(r, rest[2]);
-            if (m == "POST" && rest.size() == 2)
-                return createCommit(req, caller, r);
-        }
-        if (kind == QLatin1String("trees")) {
-            if (m == "GET" && rest.size() == 3)
-                return getTree(req, r, rest[2]);
-            if (m == "POST" && rest.size() == 2)
-                return createTree(req, r);
-        }
-        if (kind == QLatin1String("blobs")) {
-            if (m == "GET" && rest.size() == 3)
-                return getBlob(r, rest[2]);
-            if (m == "POST" && rest.size() == 2)
-                return createBlob(req, r);
-        }
-        return notFound();
-    }
-
-    if (part == QLatin1String("contents") && m == "GET")
-        return getContents(req, r, rest.mid(1).join(QLatin1Char('/')));
-
-    if (part == QLatin1String("collaborators") && rest.size() == 1 && m == "GET") {
-        if (access < Access::Write)
-            return notFound(kCollaboratorsDoc);
-        return listCollaborators(req, r);
-    }
-
-    if (part == QLatin1String("branches")) {
-        if (rest.size() == 1 && m == "GET") {
-            QJsonArray list;
-            for (auto it = r.refs.cbegin(); it != r.refs.cend(); ++it) {
-                if (!it.key().startsWith(QLatin1String("heads/")))
-                    continue;
-                const QString name = it.key().mid(6);
-                list.append(QJsonObject{
-                    {"name", name},
-                    {"commit", QJsonObject{{"sha", it.value()},
-                                           {"url", repoApiUrl(r) + QStringLiteral("/commits/") +
-                                                       it.value()}}},
-                    {"protected", name == QLatin1String("main") && r.protection.has_value()}});
-            }
-            return json(200, QJsonDocument(list));
-        }
-        if (rest.size() == 3 && rest[2] == QLatin1String("protection")) {
-            if (r.isPrivate) {
-                const EmuOrg *o = org(r.owner);
-                if (o && o->options.refusesPrivateProtection)
-                    return error(403,
-                                 QStringLiteral("Upgrade to GitHub Team or make this repository "
-                                                "public to enable this feature."),
-                                 kProtectionDoc);
-            }
-            if (access < Access::Admin)
-                return error(403, QStringLiteral("Must have admin rights to Repository."),
-                             kProtectionDoc);
-            // Only main carries protection here; other branches exist or not.
-            const QString branch = rest[1];
-            if (!r.refs.contains(QStringLiteral("heads/") + branch))
-                return error(404, QStringLiteral("Branch not found"), kProtectionDoc);
-            if (branch != QLatin1String("main")) {
-                if (m == "GET")
-                    return error(404, QStringLiteral("Branch not protected"), kProtectionDoc);
-                return error(422, QStringLiteral("Only main can be protected here"),
-                             kProtectionDoc);
-            }
-            if (m == "GET")
-                return getProtection(r);
-            if (m == "PUT")
-                return putProtection(req, r);
-            if (m == "DELETE")
-                return deleteProtection(r);
-        }
-        return notFound();
-    }
-    return notFound();
-}
 
 // --- users and organisations ----------------------------------------------
 
@@ -286,6 +79,8 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
                                     "GitHub App in order to list installations"),
                      QStringLiteral("rest/apps/installations#list-app-installations-accessible-to-"
                                     "the-user-access-token"));
+    // Organisations with the app where the user is a member, the user's own
+    // account, and installations whose account GitHub does not show.
     const QString uk = key(caller.user->login);
     QJsonArray all;
     for (const auto &[k, o] : orgs) {
@@ -293,31 +88,13 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
             continue;
         QJsonObject account = orgSimpleJson(o);
         account.insert("type", "Organization");
-        const QString id = QString::number(o.installationId);
-        all.append(QJsonObject{
-            {"id", o.installationId},
-            {"app_id", 1},
-            {"app_slug", app.name.toLower()},
-            {"client_id", app.clientId},
-            {"target_id", o.id},
-            {"target_type", "Organization"},
-            {"account", account},
-            {"repository_selection", "all"},
-            {"permissions", QJsonObject{{"administration", "write"},
-                                        {"contents", "write"},
-                                        {"metadata", "read"},
-                                        {"members", "read"}}},
-            {"events", QJsonArray{}},
-            {"access_tokens_url", apiBase + QStringLiteral("/app/installations/") + id +
-                                      QStringLiteral("/access_tokens")},
-            {"repositories_url", apiBase + QStringLiteral("/installation/repositories")},
-            {"html_url", webBase + QStringLiteral("/organizations/") + o.login +
-                             QStringLiteral("/settings/installations/") + id},
-            {"created_at", "2024-01-01T00:00:00Z"},
-            {"updated_at", "2024-01-01T00:00:00Z"},
-            {"single_file_name", QJsonValue::Null},
-            {"suspended_by", QJsonValue::Null},
-            {"suspended_at", QJsonValue::Null}});
+        all.append(installationJson(o.installationId, account));
+    }
+    if (caller.user->installationId != 0)
+        all.append(installationJson(caller.user->installationId, userJson(*caller.user)));
+    for (const auto &[id, viewer] : accountlessInstallations) {
+        if (viewer == uk)
+            all.append(installationJson(id, QJsonValue::Null));
     }
     const int perPage = perPageOf(req);
     const int page = pageOf(req);
@@ -328,6 +105,40 @@ HttpReply EmulatorBackend::getInstallations(const HttpExchange &req, const Calle
         200, QJsonDocument(QJsonObject{{"total_count", all.size()}, {"installations", slice}}));
     setPageLinks(reply, req, apiBase, QStringLiteral("/user/installations"), all.size());
     return reply;
+}
+
+QJsonObject EmulatorBackend::installationJson(qint64 id, const QJsonValue &account) const {
+    const QString type = account.isNull() ? QStringLiteral("Enterprise")
+                                          : account.toObject().value("type").toString();
+    const QString login = account.toObject().value("login").toString();
+    const QString idText = QString::number(id);
+    return QJsonObject{
+        {"id", id},
+        {"app_id", 1},
+        {"app_slug", app.name.toLower()},
+        {"client_id", app.clientId},
+        {"target_id", account.isNull() ? QJsonValue(id) : account.toObject().value("id")},
+        {"target_type", type},
+        {"account", account},
+        {"repository_selection", "all"},
+        {"permissions", QJsonObject{{"administration", "write"},
+                                    {"contents", "write"},
+                                    {"metadata", "read"},
+                                    {"members", "read"}}},
+        {"events", QJsonArray{}},
+        {"access_tokens_url", apiBase + QStringLiteral("/app/installations/") + idText +
+                                  QStringLiteral("/access_tokens")},
+        {"repositories_url", apiBase + QStringLiteral("/installation/repositories")},
+        {"html_url",
+         webBase +
+             (type == QLatin1String("Organization") ? QStringLiteral("/organizations/") + login
+                                                    : QString()) +
+             QStringLiteral("/settings/installations/") + idText},
+        {"created_at", "2024-01-01T00:00:00Z"},
+        {"updated_at", "2024-01-01T00:00:00Z"},
+        {"single_file_name", QJsonValue::Null},
+        {"suspended_by", QJsonValue::Null},
+        {"suspended_at", QJsonValue::Null}};
 }
 
 HttpReply EmulatorBackend::getUserOrgs(const HttpExchange &req, const Caller &caller) {
@@ -804,12 +615,14 @@ HttpReply EmulatorBackend::listCollaborators(const HttpExchange &req, const EmuR
     static const char *roleNames[] = {"none", "read", "triage", "write", "maintain", "admin"};
     for (int i = (page - 1) * perPage; i < std::min<qsizetype>(rows.size(), page * perPage); ++i) {
         const Row &row = rows.at(i);
+        // The flags are the base role; role_name counts team grants too.
+        const Access base = baseAccessOf(r, row.user);
         QJsonObject j = userJson(*row.user);
-        j.insert("permissions", QJsonObject{{"admin", row.access >= Access::Admin},
-                                            {"maintain", row.access >= Access::Maintain},
-                                            {"push", row.access >= Access::Write},
-                                            {"triage", row.access >= Access::Triage},
-                                            {"pull", row.access >= Access::Read}});
+        j.insert("permissions", QJsonObject{{"admin", base >= Access::Admin},
+                                            {"maintain", base >= Access::Maintain},
+                                            {"push", base >= Access::Write},
+                                            {"triage", base >= Access::Triage},
+                                            {"pull", base >= Access::Read}});
         j.insert("role_name", QString::fromLatin1(roleNames[int(row.access)]));
         list.append(j);
     }

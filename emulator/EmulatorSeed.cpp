@@ -2,6 +2,8 @@
 // declarative setup. The format is described in README.md next to this file.
 #include "GitHubEmulator.h"
 
+#include "EmulatorBackend.h"
+
 #include <QJsonArray>
 
 namespace {
@@ -53,7 +55,8 @@ bool GitHubEmulator::loadSeed(const QJsonObject &seed, QString *error) {
             return fail(error, QStringLiteral("an organisation has no login"));
         OrgOptions options;
         options.refusesPrivateProtection = o.value("refusesPrivateProtection").toBool(false);
-        options.appInstalled = o.value("appInstalled").toBool(true);
+        // A seed that lists its installations names every one of them.
+        options.appInstalled = o.value("appInstalled").toBool(!seed.contains("installations"));
         options.defaultRepositoryPermission =
             o.value("defaultRepositoryPermission").toString(options.defaultRepositoryPermission);
         addOrg(login, options);
@@ -85,6 +88,42 @@ bool GitHubEmulator::loadSeed(const QJsonObject &seed, QString *error) {
                 addCollaborator(login, name, it.key(), it.value().toString());
             if (r.value("protection").isObject())
                 setProtection(login, name, r.value("protection").toObject());
+        }
+        for (const auto &tv : o.value("teams").toArray()) {
+            const QJsonObject team = tv.toObject();
+            QStringList teamMembers;
+            for (const auto &m : team.value("members").toArray())
+                teamMembers << m.toString();
+            const QJsonObject grants = team.value("repos").toObject();
+            for (auto it = grants.begin(); it != grants.end(); ++it) {
+                static const QStringList roles{"admin", "maintain", "write", "triage", "read"};
+                if (!roles.contains(it.value().toString()))
+                    return fail(error, QStringLiteral("team %1 of %2 grants role '%3'")
+                                           .arg(team.value("name").toString(), login,
+                                                it.value().toString()));
+                if (!repoExists(login, it.key()))
+                    return fail(error, QStringLiteral("team %1 of %2 names no repository '%3'")
+                                           .arg(team.value("name").toString(), login, it.key()));
+                addTeamGrant(login, team.value("name").toString(), teamMembers, it.key(),
+                             it.value().toString());
+            }
+        }
+    }
+    for (const auto &v : seed.value("installations").toArray()) {
+        const QJsonValue account = v.toObject().value("account");
+        const QString login = account.toString();
+        if (account.isNull()) {
+            const QString viewer = v.toObject().value("visibleTo").toString();
+            if (viewer.isEmpty())
+                return fail(error, QStringLiteral("an installation without account has no "
+                                                  "visibleTo"));
+            addAccountlessInstallation(viewer);
+        } else if (ghemu::EmuOrg *o = m_backend->org(login)) {
+            o->options.appInstalled = true;
+        } else if (userId(login)) {
+            installOnUser(login);
+        } else {
+            return fail(error, QStringLiteral("installation on unknown account '%1'").arg(login));
         }
     }
     if (seed.contains("autoApprove"))

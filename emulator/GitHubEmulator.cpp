@@ -300,6 +300,41 @@ std::optional<qint64> GitHubEmulator::installationId(const QString &org) const {
     return o->installationId;
 }
 
+qint64 GitHubEmulator::installOnUser(const QString &login) {
+    addUser(login);
+    EmuUser *u = m_backend->user(login);
+    if (u->installationId == 0)
+        u->installationId = ++m_backend->nextId;
+    return u->installationId;
+}
+
+qint64 GitHubEmulator::addAccountlessInstallation(const QString &visibleTo) {
+    addUser(visibleTo);
+    const qint64 id = ++m_backend->nextId;
+    m_backend->accountlessInstallations[id] = EmulatorBackend::key(visibleTo);
+    return id;
+}
+
+void GitHubEmulator::addTeamGrant(const QString &org, const QString &team,
+                                  const QStringList &members, const QString &repo,
+                                  const QString &role) {
+    EmuOrg *o = m_backend->org(org);
+    const EmuRepo *r = m_backend->repo(org, repo);
+    if (!o || !r)
+        return;
+    auto it = std::find_if(o->teams.begin(), o->teams.end(),
+                           [&](const EmuTeam &t) { return t.name == team; });
+    if (it == o->teams.end())
+        it = o->teams.insert(o->teams.end(), EmuTeam{team, {}, {}});
+    for (const QString &login : members) {
+        if (!o->members.contains(EmulatorBackend::key(login)))
+            setMembership(org, login, QStringLiteral("member"));
+        if (!it->members.contains(EmulatorBackend::key(login)))
+            it->members.append(EmulatorBackend::key(login));
+    }
+    it->roles.insert(r->id, role);
+}
+
 // --- repositories -----------------------------------------------------------
 
 bool GitHubEmulator::createRepoDirect(const QString &org, const QString &name,

@@ -150,6 +150,16 @@ public:
     void setMembership(const QString &org, const QString &login, const QString &role);
     // The installation id GitHub would show, or none when not installed.
     std::optional<qint64> installationId(const QString &org) const;
+    // The app installed on a user's personal account; the installation id.
+    qint64 installOnUser(const QString &login);
+    // An installation listed to one user with a null account, as GitHub
+    // lists some enterprise installations; the installation id.
+    qint64 addAccountlessInstallation(const QString &visibleTo);
+    // A team of the organisation giving its members a role on one repository
+    // ("admin", "maintain", "write", "triage" or "read"); the members join
+    // the organisation as plain members when they are not in it.
+    void addTeamGrant(const QString &org, const QString &team, const QStringList &members,
+                      const QString &repo, const QString &role);
 
     // --- Repositories (direct, no HTTP, no permission checks) ---
     bool createRepoDirect(const QString &org, const QString &name, const RepoOptions &options = {});
@@ -198,6 +208,8 @@ public:
     // --- Instrumentation ---
     QList<RecordedRequest> requests() const;
     QList<RecordedRequest> requests(const QByteArray &method, const QString &path) const;
+    // One request by its index in requests(), without copying the list.
+    const RecordedRequest &request(int index) const { return m_requests.at(index); }
     void clearRequests();
     int inFlight() const;
     int peakInFlight() const;

@@ -1,5 +1,8 @@
 #include "HttpExchange.h"
 
+#include <QDateTime>
+#include <QLocale>
+
 namespace ghemu {
 
 void HttpReply::setHeader(const QByteArray &name, const QByteArray &value) {
@@ -72,6 +75,12 @@ QByteArray reasonPhrase(int status) {
     }
 }
 
+QByteArray httpDate(const QDateTime &time) {
+    return QLocale::c()
+        .toString(time.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+        .toLatin1();
+}
+
 static QByteArray head(const HttpReply &reply, bool close) {
     QByteArray out =
         "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
@@ -81,7 +90,12 @@ static QByteArray head(const HttpReply &reply, bool close) {
             continue;
         out += h.first + ": " + h.second + "\r\n";
     }
-    out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    // Clients such as OAuth libraries check token lifetimes against it.
+    if (reply.header("date").isEmpty())
+        out += "Date: " + httpDate(QDateTime::currentDateTimeUtc()) + "\r\n";
+    // A 304 has no body, and its length is not that of an empty one.
+    if (reply.status != 304)
+        out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     if (close)
         out += "Connection: close\r\n";
     out += "\r\n";

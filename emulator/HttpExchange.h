@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QPair>
 #include <QPointer>
@@ -47,5 +48,7 @@ struct HttpExchange {
 };
 
 QByteArray reasonPhrase(int status);
+// RFC 7231's IMF-fixdate, as in the Date header.
+QByteArray httpDate(const QDateTime &time);
 
 } // namespace ghemu

@@ -1,13 +1,15 @@
 // keelmark-github-emulator: the GitHub emulator as a process, for the local
-// sandbox. Prints one line with both addresses, then serves until SIGTERM or
-// SIGINT.
+// sandbox. Prints one line with both addresses on stdout, then serves until
+// SIGTERM or SIGINT, logging one line per request on stderr.
 #include "GitHubEmulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSocketNotifier>
+#include <QUrlQuery>
 
 #include <csignal>
 #include <cstdio>
@@ -17,6 +19,31 @@
 namespace {
 
 int g_signalFd[2] = {-1, -1};
+
+// Values of these parameters are secrets or one-time codes: kept out of the log.
+const QStringList kRedacted{QStringLiteral("client_secret"), QStringLiteral("code"),
+                            QStringLiteral("code_verifier"), QStringLiteral("refresh_token"),
+                            QStringLiteral("access_token")};
+
+QString logLine(const GitHubEmulator::RecordedRequest &request) {
+    QUrlQuery query = request.query;
+    for (const QString &name : kRedacted) {
+        if (query.hasQueryItem(name)) {
+            query.removeAllQueryItems(name);
+            query.addQueryItem(name, QStringLiteral("redacted"));
+        }
+    }
+    const QString status =
+        request.status == 0 ? QStringLiteral("dropped") : QString::number(request.status);
+    const qint64 ms = request.receivedAt.msecsTo(QDateTime::currentDateTimeUtc());
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ') +
+           (request.host == GitHubEmulator::Host::Api ? QStringLiteral("api ")
+                                                      : QStringLiteral("web ")) +
+           QString::fromLatin1(request.method) + QLatin1Char(' ') + request.rawPath +
+           (query.isEmpty() ? QString() : QLatin1Char('?') + query.toString(QUrl::FullyEncoded)) +
+           QLatin1Char(' ') + status + QLatin1Char(' ') + QString::number(ms) +
+           QStringLiteral("ms");
+}
 
 void onSignal(int) {
     const char byte = 1;
@@ -82,6 +109,17 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
         return 1;
     }
+
+    QObject::connect(&emulator, &GitHubEmulator::requestFinished, &emulator,
+                     [&emulator](int index) {
+                         if (index < 0)
+                             return;
+                         std::fprintf(stderr, "%s\n", qPrintable(logLine(emulator.request(index))));
+                         std::fflush(stderr);
+                         // A long sandbox session would otherwise keep every request.
+                         if (emulator.inFlight() == 0)
+                             emulator.clearRequests();
+                     });
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFd) == 0) {
         auto *notifier = new QSocketNotifier(g_signalFd[1], QSocketNotifier::Read, &app);

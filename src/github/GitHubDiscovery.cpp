@@ -11,9 +11,11 @@ using namespace GitHubInternal;
 
 namespace {
 
-// The accounts of /user/installations, or nullopt when the first page is not
-// an installations list (the token may not list installations: fall back).
-// A later page of another shape fails the whole list rather than cut it short.
+// The organisations of /user/installations (not yet known to be
+// administered), or nullopt when the first page is not an installations list
+// (the token may not list installations: fall back). A later page of another
+// shape fails the whole list rather than cut it short. Personal accounts and
+// installations without an account are no place to create a repository.
 template <typename Pages> std::optional<QList<GitHubOrg>> installationOrgs(const Pages &pages) {
     QList<GitHubOrg> orgs;
     for (qsizetype i = 0; i < pages.size(); ++i) {
@@ -32,8 +34,9 @@ template <typename Pages> std::optional<QList<GitHubOrg>> installationOrgs(const
             const QJsonObject account = entry.toObject().value(QLatin1String("account")).toObject();
             const auto login = JsonField::string(account, QStringLiteral("login"));
             const auto id = JsonField::integer(account, QStringLiteral("id"));
-            if (login && id)
-                orgs.append(GitHubOrg{*id, *login, true});
+            const auto type = JsonField::string(account, QStringLiteral("type"));
+            if (login && id && type == QLatin1String("Organization"))
+                orgs.append(GitHubOrg{*id, *login, false});
         }
     }
     return orgs;
@@ -101,11 +104,34 @@ QCoro::Task<bool> GitHubService::fetchOrgs(AppState *appState) {
     }
     if (!orgs)
         co_return co_await fetchOrgsViaOAuthFallback(state, token);
+    // One look-up per organisation, all in flight at once (tasks start
+    // eagerly); each answers for itself, so one failure costs one mark.
+    std::vector<QCoro::Task<bool>> lookups;
+    lookups.reserve(orgs->size());
+    for (const GitHubOrg &org : *orgs)
+        lookups.push_back(administersOrg(org.login, token));
+    for (qsizetype i = 0; i < orgs->size(); ++i)
+        (*orgs)[i].isAdmin = co_await std::move(lookups[size_t(i)]);
     if (state) {
         state->setGitHubOrgs(*orgs);
         state->setGitHubSignInProblem({});
     }
     co_return true;
+}
+
+QCoro::Task<bool> GitHubService::administersOrg(QString org, QString token) {
+    try {
+        const Reply reply =
+            co_await apiGet(QStringLiteral("/user/memberships/orgs/") + pathSegment(org), token);
+        const QJsonObject object = parseJson(reply.body).object();
+        const auto membership = GitHubMembership::fromJson(object);
+        // An invitation not yet accepted grants nothing.
+        co_return membership && membership->role == QLatin1String("admin") &&
+            object.value(QLatin1String("state")).toString() != QLatin1String("pending");
+    } catch (const std::exception &) {
+        // A look-up that fails only means "not known to be an admin".
+        co_return false;
+    }
 }
 
 QCoro::Task<bool> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> appState,
@@ -120,23 +146,14 @@ QCoro::Task<bool> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> ap
         co_return false;
     }
 
+    std::vector<QCoro::Task<bool>> lookups;
+    lookups.reserve(responses.size());
+    for (const GitHubOrgResponse &org : responses)
+        lookups.push_back(administersOrg(org.login, token));
     QList<GitHubOrg> orgs;
-    for (const GitHubOrgResponse &org : responses) {
-        bool isAdmin = false;
-        try {
-            // Read now: the user name may have changed while earlier requests ran.
-            const QString username = appState ? appState->gitHubUsername() : QString();
-            const QString path = QStringLiteral("/orgs/") + pathSegment(org.login) +
-                                 QStringLiteral("/memberships/") + pathSegment(username);
-            const Reply reply = co_await apiGet(path, token);
-            const QJsonDocument document = parseJson(reply.body);
-            const auto membership =
-                document.isObject() ? GitHubMembership::fromJson(document.object()) : std::nullopt;
-            isAdmin = membership && membership->role == QLatin1String("admin");
-        } catch (const std::exception &) {
-            // An unreadable membership only means "not known to be an admin".
-        }
-        orgs.append(GitHubOrg{org.id, org.login, isAdmin});
+    for (qsizetype i = 0; i < responses.size(); ++i) {
+        const GitHubOrgResponse &org = responses.at(i);
+        orgs.append(GitHubOrg{org.id, org.login, co_await std::move(lookups[size_t(i)])});
     }
     if (appState) {
         appState->setGitHubOrgs(orgs);

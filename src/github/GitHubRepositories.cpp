@@ -31,19 +31,38 @@ std::optional<QString> shaOf(const QByteArray &body, const QString &nested = {})
     return sha;
 }
 
+// role_name is the highest role from every grant (a team can give more than
+// the base role that permissions shows); a custom role name says nothing we
+// can rank, so permissions decide then.
+std::optional<MachineRole> roleFromName(const QString &roleName) {
+    if (roleName == QLatin1String("admin"))
+        return MachineRole::ceo;
+    if (roleName == QLatin1String("maintain") || roleName == QLatin1String("write"))
+        return MachineRole::staff;
+    if (roleName == QLatin1String("triage") || roleName == QLatin1String("read"))
+        return MachineRole::freelancer;
+    return std::nullopt;
+}
+
 std::optional<TeamMember> teamMemberFrom(const QJsonValue &entry) {
     const QJsonObject object = entry.toObject();
     const auto login = JsonField::string(object, QStringLiteral("login"));
+    if (!login)
+        return std::nullopt;
+    TeamMember member;
+    member.gitHubUsername = *login;
+    if (const auto role = roleFromName(object.value(QLatin1String("role_name")).toString())) {
+        member.role = *role;
+        return member;
+    }
     const QJsonValue permissions = object.value(QLatin1String("permissions"));
-    if (!login || !permissions.isObject())
+    if (!permissions.isObject())
         return std::nullopt;
     const QJsonObject flags = permissions.toObject();
     for (auto it = flags.begin(); it != flags.end(); ++it) {
         if (!it.value().isBool())
             return std::nullopt;
     }
-    TeamMember member;
-    member.gitHubUsername = *login;
     if (flags.value(QLatin1String("admin")).toBool())
         member.role = MachineRole::ceo;
     else if (flags.value(QLatin1String("push")).toBool())

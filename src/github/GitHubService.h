@@ -172,6 +172,7 @@ private:
     // Discovery (GitHubDiscovery.cpp).
     QCoro::Task<GitHubUser> fetchUser(QString token);
     QCoro::Task<bool> fetchOrgsViaOAuthFallback(QPointer<AppState> appState, QString token);
+    QCoro::Task<bool> administersOrg(QString org, QString token);
 
     GitHubEndpoints m_endpoints;
     DiagnosticLog m_log;

@@ -408,6 +408,9 @@ void TestEndToEnd::firstRunThroughTheWizard() {
     // Signed in: the organisations the user can choose from.
     WAIT_FOR(ui.isVisible("orgRow_" + kOrg), kStepTimeout);
     QVERIFY(ui.isVisible("orgRow_free-tier"));
+    // A plain membership shows but cannot be chosen; a personal account is no organisation.
+    QVERIFY(ui.isVisible("orgRow_bigco") && !ui.isEnabled("orgRow_bigco"));
+    QVERIFY(!ui.isVisible("orgRow_octo"));
     QVERIFY(saveWindowShot("wizard-3-organisations"));
     QCOMPARE(ui.click("orgRow_" + kOrg), QString());
     WAIT_FOR(ui.isEnabled("gitHubContinueButton"), kStepTimeout);

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -174,12 +175,21 @@ private slots:
 
     void installationsAndOrgsDependOnTokenKind() {
         // An App user token lists installations on member organisations that
-        // have the app, and sees no organisations on /user/orgs.
-        QStringList logins;
+        // have the app, on the user's own account and with no account, and
+        // sees no organisations on /user/orgs.
+        m_emu->installOnUser("avery");
+        m_emu->installOnUser("blake");
+        m_emu->addAccountlessInstallation("avery");
+        QStringList accounts;
         for (const QJsonValue i :
              m_http->get("/user/installations").object()["installations"].toArray())
-            logins << i["account"]["login"].toString();
-        QCOMPARE(logins, QStringList({"northwind", "tinyshop"}));
+            accounts << i["target_type"].toString() + ' ' +
+                            (i["account"].isNull() ? "null"
+                                                   : i["account"]["type"].toString() + ':' +
+                                                         i["account"]["login"].toString());
+        QCOMPARE(accounts, QStringList({"Organization Organization:northwind",
+                                        "Organization Organization:tinyshop", "User User:avery",
+                                        "Enterprise null"}));
         QCOMPARE(m_http->get("/user/orgs").array().size(), 0);
 
         EmulatorHttp oauth(m_emu->apiUrl(), m_emu->issueToken("avery", {.appUserToken = false}));
@@ -193,11 +203,15 @@ private slots:
     void memberships() {
         using Case = std::tuple<QString, QString, QString>; // caller, path, role (empty: 404)
         for (const auto &[caller, path, role] :
-             {Case("avery", "northwind/memberships/blake", "member"),
-              Case("avery", "NorthWind/memberships/AVERY", "admin"),
-              Case("avery", "northwind/memberships/casey", ""),
-              Case("casey", "northwind/memberships/avery", "")}) {
-            const HttpResult r = as(caller).get("/orgs/" + path);
+             {Case("avery", "/orgs/northwind/memberships/blake", "member"),
+              Case("avery", "/orgs/NorthWind/memberships/AVERY", "admin"),
+              Case("avery", "/orgs/northwind/memberships/casey", ""),
+              Case("casey", "/orgs/northwind/memberships/avery", ""),
+              Case("avery", "/user/memberships/orgs/northwind", "admin"),
+              Case("blake", "/user/memberships/orgs/northwind", "member"),
+              Case("blake", "/user/memberships/orgs/tinyshop", ""),
+              Case("casey", "/user/memberships/orgs/nowhere", "")}) {
+            const HttpResult r = as(caller).get(path);
             QCOMPARE(r.status, role.isEmpty() ? 404 : 200);
             QCOMPARE(r.object()["role"].toString(), role);
             QCOMPARE(r.object()["state"].toString(), QString(role.isEmpty() ? "" : "active"));
@@ -351,7 +365,9 @@ private slots:
     void collaboratorPermissions() {
         QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
         m_emu->addCollaborator("northwind", "ops", "casey", "triage");
-        // login, role and the five permission flags from admin down to pull
+        m_emu->addTeamGrant("northwind", "platform", {"blake"}, "ops", "admin");
+        // login, role and the five permission flags from admin down to pull:
+        // the flags are the base role, role_name counts the team's grant.
         QStringList seen;
         for (const QJsonValue c : m_http->get(p + "/collaborators").array()) {
             QString flags;
@@ -360,8 +376,88 @@ private slots:
             seen << c["login"].toString() + ' ' + c["role_name"].toString() + ' ' + flags;
         }
         QCOMPARE(seen,
-                 QStringList({"avery admin 11111", "blake read 00001", "casey triage 00011"}));
-        QCOMPARE(as("blake").get(p + "/collaborators").status, 404); // needs push access
+                 QStringList({"avery admin 11111", "blake admin 00001", "casey triage 00011"}));
+        QCOMPARE(as("casey").get(p + "/collaborators").status, 404); // needs push access
+    }
+
+    // Every answer carries a Date; successful GETs carry an ETag; one
+    // trailing slash is ignored under git/refs/ and contents/ only.
+    void headersAndTrailingSlashes_data() {
+        QTest::addColumn<bool>("web");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::newRow("user") << false << QByteArray("GET") << "/user" << 200;
+        QTest::newRow("contents/") << false << QByteArray("GET") << p + "/contents/" << 200;
+        QTest::newRow("git/refs/…/")
+            << false << QByteArray("GET") << p + "/git/refs/heads/main/" << 200;
+        QTest::newRow("collaborators/")
+            << false << QByteArray("GET") << p + "/collaborators/" << 404;
+        QTest::newRow("created") << false << QByteArray("POST") << "/orgs/northwind/repos" << 201;
+        QTest::newRow("web page") << true << QByteArray("GET") << "/account/organizations/new"
+                                  << 200;
+        QTest::newRow("web refusal")
+            << true << QByteArray("GET") << "/login/oauth/authorize" << 404;
+    }
+
+    void headersAndTrailingSlashes() {
+        QFETCH(bool, web);
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        const HttpResult r =
+            (web ? *m_web : *m_http)
+                .send(method, path, R"({"name":"fresh"})", {{"Content-Type", "application/json"}});
+        QCOMPARE(r.status, status);
+        QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(r.header("Date")),
+                                                 "ddd, dd MMM yyyy hh:mm:ss 'GMT'");
+        date.setTimeSpec(Qt::UTC);
+        QVERIFY2(std::abs(date.secsTo(QDateTime::currentDateTimeUtc())) < 60,
+                 r.header("Date").constData());
+        QCOMPARE(!r.header("ETag").isEmpty(), !web && method == "GET" && status == 200);
+    }
+
+    // A matching If-None-Match gets 304 with no body, and is not counted.
+    void conditionalGets() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        const QString path = p + "/contents/README.md";
+        const HttpResult first = m_http->get(path);
+        const QByteArray tag = first.header("ETag");
+        QVERIFY(!tag.isEmpty());
+        for (const QByteArray &match : {tag, "\"other\", " + tag, tag.mid(2), QByteArray("*")}) {
+            const HttpResult again = m_http->send("GET", path, {}, {{"If-None-Match", match}});
+            QCOMPARE(again.status, 304);
+            QVERIFY(again.body.isEmpty());
+            QCOMPARE(again.header("ETag"), tag);
+            QCOMPARE(again.header("x-ratelimit-used"), first.header("x-ratelimit-used"));
+        }
+        m_emu->writeFileDirect("northwind", "ops", "README.md", QByteArray("changed\n"));
+        const HttpResult changed = m_http->send("GET", path, {}, {{"If-None-Match", tag}});
+        QCOMPARE(changed.status, 200);
+        QVERIFY(changed.header("ETag") != tag);
+    }
+
+    // A renamed repository answers its old name with 301 to its permanent
+    // address, for callers who may see it, until a new one takes the name.
+    void renamedRepositoryAnswersItsOldName() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        QCOMPARE(as("blake").patch(p, {{"name", "platform"}}).status, 403);
+        const HttpResult renamed = m_http->patch(p, {{"name", "platform"}});
+        QCOMPARE(renamed.status, 200);
+        QCOMPARE(renamed.object()["full_name"].toString(), QString("northwind/platform"));
+        const QString permanent = m_emu->apiUrl().toString() + "/repositories/" +
+                                  QString::number(*m_emu->repoId("northwind", "platform"));
+        for (const QString suffix : {"", "/contents/README.md?ref=main"}) {
+            const HttpResult r = m_http->get(p + suffix);
+            QCOMPARE(r.status, 301);
+            QCOMPARE(QString::fromUtf8(r.header("Location")), permanent + suffix);
+        }
+        const HttpResult moved = EmulatorHttp::wait(m_http->start("GET", QUrl(permanent)));
+        QCOMPARE(moved.object()["name"].toString(), QString("platform"));
+        QCOMPARE(as("casey").get(p).status, 404);
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        QCOMPARE(m_http->get(p).status, 200);
     }
 
     void protectionLifecycle() {
@@ -735,13 +831,59 @@ private slots:
                  QByteArray("# Handbook\n"));
         QVERIFY(emu.createRepoDirect("tinyshop", "ops"));
         QCOMPARE(api.get("/repos/tinyshop/ops/branches/main/protection").status, 403);
+        // A team raises the plain member to admin of the handbook.
+        const QJsonArray team = api.get("/repos/bigcorp/handbook/collaborators").array();
+        QCOMPARE(team.at(0)["login"].toString(), QString("avery"));
+        QCOMPARE(team.at(0)["role_name"].toString(), QString("admin"));
+        QCOMPARE(team.at(0)["permissions"]["admin"].toBool(true), false);
+    }
+
+    // The seeds declare their installations: organisations (administered or
+    // not), the user's own account and, in the example, one with no account.
+    void seedsDeclareTheirInstallations_data() {
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QStringList>("installations");
+        QTest::newRow("example") << kSeedFile << "avery"
+                                 << QStringList{"bigcorp member", "northwind admin",
+                                                "tinyshop admin", "avery", "null"};
+        QTest::newRow("sandbox") << QStringLiteral(KEELMARK_SANDBOX_SEED) << "sam-admin"
+                                 << QStringList{"harbor-labs admin", "mega-corp member",
+                                                "tiny-studio admin", "sam-admin"};
+    }
+
+    void seedsDeclareTheirInstallations() {
+        QFETCH(QString, seed);
+        QFETCH(QString, login);
+        QFETCH(QStringList, installations);
+        QFile file(seed);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        GitHubEmulator emu;
+        QVERIFY(emu.loadSeed(QJsonDocument::fromJson(file.readAll()).object()));
+        QVERIFY(emu.start());
+        const EmulatorHttp api(emu.apiUrl(), emu.issueToken(login));
+        QStringList seen;
+        for (const QJsonValue i :
+             api.get("/user/installations").object()["installations"].toArray()) {
+            const QString account = i["account"]["login"].toString();
+            const QString role =
+                api.get("/user/memberships/orgs/" + account).object()["role"].toString();
+            seen << (i["account"].isNull() ? "null" : (account + ' ' + role).trimmed());
+        }
+        QCOMPARE(seen, installations);
     }
 
     void malformedSeeds() {
         for (const auto &[seed, message] :
              {std::pair(R"({"orgs":[{"login":"o","members":{"a":"owner"}}]})", "role 'owner'"),
               std::pair(R"({"orgs":[{"login":"o","repos":[{"name":"r"},{"name":"R"}]}]})",
-                        "cannot be created")}) {
+                        "cannot be created"),
+              std::pair(R"({"installations":[{"account":"nobody"}]})", "unknown account"),
+              std::pair(R"({"orgs":[{"login":"o","teams":[{"name":"t","repos":{"r":"admin"}}]}]})",
+                        "names no repository"),
+              std::pair(R"({"orgs":[{"login":"o","repos":[{"name":"r"}],
+                              "teams":[{"name":"t","repos":{"r":"owner"}}]}]})",
+                        "grants role 'owner'")}) {
             GitHubEmulator emu;
             QString error;
             QVERIFY(!emu.loadSeed(QJsonDocument::fromJson(seed).object(), &error));
@@ -760,6 +902,10 @@ private slots:
         QVERIFY2(match.hasMatch(), qPrintable(line));
 
         QCOMPARE(EmulatorHttp(QUrl(match.captured(1)), kSeedToken).get("/user").status, 200);
+        // One line per request in its log.
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (log += process.readAllStandardError()).contains("api GET /user 200"), 10000);
         const HttpResult authorize = EmulatorHttp(QUrl(match.captured(2)))
                                          .get("/login/oauth/authorize?client_id=Iv1.keelmark"
                                               "&redirect_uri=http://127.0.0.1:9/cb&state=s");

@@ -43,17 +43,26 @@ private slots:
 
     void cleanup() { m_bench.reset(); }
 
-    // Installations are administered wherever the app is installed; without
-    // them the memberships decide.
+    // An installation's organisation is administered only where the user's
+    // own membership says "admin"; without installations the memberships of
+    // /user/orgs decide. Personal accounts and hidden accounts are left out.
     void organisationsAndRoles_data() {
         QTest::addColumn<bool>("installations");
+        QTest::addColumn<QString>("extra");
         QTest::addColumn<QStringList>("found");
-        QTest::newRow("installations") << true << QStringList{"acme:admin", "beta:admin"};
-        QTest::newRow("memberships") << false << QStringList{"acme:admin", "beta", "gamma:admin"};
+        const QStringList both{"acme:admin", "beta"};
+        QTest::newRow("admin and member") << true << "" << both;
+        QTest::newRow("look-up failing") << true << "failing" << QStringList{"acme", "beta"};
+        QTest::newRow("invitation pending") << true << "pending" << QStringList{"acme", "beta"};
+        QTest::newRow("personal account") << true << "personal" << both;
+        QTest::newRow("null account") << true << "accountless" << both;
+        QTest::newRow("memberships")
+            << false << "" << QStringList{"acme:admin", "beta", "gamma:admin"};
     }
 
     void organisationsAndRoles() {
         QFETCH(bool, installations);
+        QFETCH(QString, extra);
         QFETCH(QStringList, found);
         GitHubEmulator::OrgOptions notInstalled;
         notInstalled.appInstalled = false;
@@ -61,9 +70,22 @@ private slots:
         emulator().setMembership("beta", GitHubTestBench::user, "member");
         emulator().addOrg("gamma", notInstalled);
         emulator().setMembership("gamma", GitHubTestBench::user, "admin");
+        const QString acme = "/user/memberships/orgs/acme";
+        if (extra == "failing")
+            emulator().injectFault("GET", acme, GitHubEmulator::Fault::fixed(502, "{}"));
+        if (extra == "pending")
+            emulator().injectFault(
+                "GET", acme,
+                GitHubEmulator::Fault::fixed(200, R"({"state":"pending","role":"admin"})"));
+        if (extra == "personal")
+            emulator().installOnUser(GitHubTestBench::user);
+        if (extra == "accountless")
+            emulator().addAccountlessInstallation(GitHubTestBench::user);
         QCOMPARE(discover(installations), found);
         QVERIFY(appState().gitHubOrgs()[0].id > 0);
         QCOMPARE(emulator().requests("GET", "/user/orgs").isEmpty(), installations);
+        QCOMPARE(emulator().requests("GET", "/user/memberships/orgs/*").size(),
+                 installations ? 2 : 0);
     }
 
     void everyPageIsRead_data() {
@@ -75,9 +97,14 @@ private slots:
     void everyPageIsRead() {
         QFETCH(bool, installations);
         addOrgs("org", 130, "admin");
+        emulator().injectFault("GET", "/user/memberships/orgs/*",
+                               GitHubEmulator::Fault::latency(50));
         const QStringList found = discover(installations);
         QCOMPARE(found.size(), 131);
         QVERIFY(found.contains("org129:admin"));
+        // The look-ups overlap rather than wait for one another.
+        if (installations)
+            QVERIFY(emulator().peakInFlight() > 1);
     }
 
     void noInstallationsGiveAnEmptyList() {

@@ -148,13 +148,18 @@ private slots:
                  int(GitHubError::fileWriteFailed));
     }
 
-    // Roles follow the permissions; entries without usable ones are left out.
+    // Roles follow role_name (the highest role, teams included) where it is a
+    // known one, the base permissions otherwise; entries with neither usable
+    // are left out.
     void collaboratorsMapToRoles() {
         emulator().injectFault("GET", "/repos/acme/ops/collaborators",
                                GitHubEmulator::Fault::fixed(200, R"([
             {"login":"bob","permissions":{"admin":true,"push":true,"pull":true}},
             {"login":"carol","permissions":{"admin":false,"push":true,"pull":true}},
             {"login":"dave","permissions":{"admin":false,"push":false,"pull":true}},
+            {"login":"erin","role_name":"admin","permissions":{"admin":false,"push":false,"pull":true}},
+            {"login":"fay","role_name":"maintain","permissions":{"admin":false,"push":false,"pull":true}},
+            {"login":"gus","role_name":"auditor","permissions":{"admin":false,"push":true,"pull":true}},
             {"login":"b"},{"login":"c","permissions":{"admin":"yes"}},{"permissions":{"admin":true}}])"));
         QHash<QString, MachineRole> roles;
         for (const TeamMember &member :
@@ -162,9 +167,10 @@ private slots:
             roles.insert(member.gitHubUsername, member.role);
             QVERIFY(!member.isOnline);
         }
-        const QHash<QString, MachineRole> expected{{"bob", MachineRole::ceo},
-                                                   {"carol", MachineRole::staff},
-                                                   {"dave", MachineRole::freelancer}};
+        const QHash<QString, MachineRole> expected{
+            {"bob", MachineRole::ceo},         {"carol", MachineRole::staff},
+            {"dave", MachineRole::freelancer}, {"erin", MachineRole::ceo},
+            {"fay", MachineRole::staff},       {"gus", MachineRole::staff}};
         QCOMPARE(roles, expected);
     }
 };
