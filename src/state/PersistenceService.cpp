@@ -45,13 +45,15 @@ QString PersistenceService::filePath() const {
 
 void PersistenceService::removeStaleTemporaryFiles() const {
     // A save killed between writing and renaming leaves "state.json.XXXXXX"
-    // (six letters) beside the file. Only such names, and only our own plain
-    // files: nothing else in the folder is touched.
-    static const QRegularExpression ours(QStringLiteral("^state\\.json\\.[A-Za-z]{6}$"));
+    // (six letters) beside the file, as it does for the baseline file. Only
+    // such names, and only our own plain files: nothing else in the folder is
+    // touched.
+    static const QRegularExpression ours(QStringLiteral("^(state|baseline)\\.json\\.[A-Za-z]{6}$"));
     const QMutexLocker lock(&saveMutex);
     const QDir dir(m_directory);
-    for (const QString &name : dir.entryList({QStringLiteral("state.json.*")},
-                                             QDir::Files | QDir::Hidden | QDir::System)) {
+    for (const QString &name :
+         dir.entryList({QStringLiteral("state.json.*"), QStringLiteral("baseline.json.*")},
+                       QDir::Files | QDir::Hidden | QDir::System)) {
         const QString path = dir.filePath(name);
         if (ours.match(name).hasMatch() && PlatformFiles::isOwnRegularFile(path))
             QFile::remove(path);
@@ -66,16 +68,19 @@ PersistedState PersistenceService::load() const {
 }
 
 bool PersistenceService::save(const PersistedState &state) const {
+    return replaceFile(QStringLiteral("state.json"), state.encode());
+}
+
+bool PersistenceService::replaceFile(const QString &name, const QByteArray &bytes) const {
     // Written beside the file and renamed over it, so a reader never sees
     // half a file and a failed write leaves the previous one intact.
     const QMutexLocker lock(&saveMutex);
-    QSaveFile file(filePath());
+    QSaveFile file(m_directory + u'/' + name);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     // QSaveFile copies the old file's mode, or creates 0644; the file is
     // private whatever an earlier version left.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray bytes = state.encode();
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;

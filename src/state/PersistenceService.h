@@ -29,6 +29,11 @@ public:
     // Returns whether the file was replaced; callers may ignore it.
     bool save(const PersistedState &state) const;
 
+    // Atomically replaces the file `name` in the directory with `bytes`,
+    // private to the user, as save() does for state.json. Returns whether
+    // the file was replaced.
+    bool replaceFile(const QString &name, const QByteArray &bytes) const;
+
 private:
     void removeStaleTemporaryFiles() const;
 

@@ -288,6 +288,8 @@ private slots:
         const QString orphan = QStringLiteral("state.json.AbCxYz");
         QTest::newRow("fresh folder") << "none" << QString() << false;
         QTest::newRow("orphan of a killed save") << "file" << orphan << true;
+        QTest::newRow("orphan of a killed baseline save") << "file"
+                                                          << "baseline.json.AbCxYz" << true;
         QTest::newRow("another suffix") << "file"
                                         << "state.json.bak" << false;
         QTest::newRow("another file's temporary") << "file"
