@@ -66,8 +66,8 @@ QString AppState::statusLabel() const {
     return ::statusLabel(m_machineStatus);
 }
 
-QColor AppState::statusColor() const {
-    return ::statusColor(m_machineStatus);
+StatusTone AppState::statusTone() const {
+    return ::statusTone(m_machineStatus);
 }
 
 // Persisted fields: every write saves, also when the value is unchanged, and

@@ -81,7 +81,7 @@ public:
 
     // Derived from machineStatus on every read.
     QString statusLabel() const;
-    QColor statusColor() const;
+    StatusTone statusTone() const;
 
     // The directory that holds state.json and debug.log.
     QString appDirectory() const;

@@ -38,19 +38,18 @@ QString statusLabel(MachineStatusState state) {
     return {};
 }
 
-QColor statusColor(MachineStatusState state) {
-    // The desktop's usual system green, orange, gray and red.
+StatusTone statusTone(MachineStatusState state) {
     switch (state) {
     case MachineStatusState::protected_:
-        return QColor(52, 199, 89);
+        return StatusTone::ok;
     case MachineStatusState::setupMode:
-        return QColor(255, 149, 0);
+        return StatusTone::attention;
     case MachineStatusState::offline:
-        return QColor(142, 142, 147);
+        return StatusTone::neutral;
     case MachineStatusState::tamperAlert:
-        return QColor(255, 59, 48);
+        return StatusTone::alert;
     }
-    return {};
+    return StatusTone::neutral;
 }
 
 int ordinal(SetupStep step) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QList>
 #include <QString>
 
@@ -16,7 +15,9 @@ enum class MachineStatusState {
 QString toText(MachineStatusState state);
 std::optional<MachineStatusState> machineStatusFromText(const QString &text);
 QString statusLabel(MachineStatusState state);
-QColor statusColor(MachineStatusState state);
+// The status's colour as a role; the UI's style maps roles to colours.
+enum class StatusTone { ok, attention, neutral, alert };
+StatusTone statusTone(MachineStatusState state);
 
 // The wizard's steps in order; compare by ordinal.
 enum class SetupStep {

@@ -201,7 +201,7 @@ private slots:
         state.setMachineStatus(MachineStatusState::protected_);
         QCOMPARE(statusSpy.count(), 1);
         QCOMPARE(state.statusLabel(), QStringLiteral("Protected"));
-        QCOMPARE(state.statusColor(), statusColor(MachineStatusState::protected_));
+        QCOMPARE(state.statusTone(), StatusTone::ok);
     }
 
     // The state file on its own.

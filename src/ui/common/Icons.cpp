@@ -1,5 +1,7 @@
 #include "Icons.h"
 
+#include "Style.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -110,7 +112,7 @@ QPixmap appIcon(int pixelSize, qreal cornerRadius) {
     const qreal dpr = devicePixelRatio();
     QFile file(QStringLiteral(":/app/AppIcon.svg"));
     if (!file.open(QIODevice::ReadOnly))
-        return placeholder(Qt::gray, pixelSize, dpr);
+        return placeholder(Style::color(Style::Color::gray), pixelSize, dpr);
     QPixmap rendered = renderSvg(file.readAll(), pixelSize, dpr);
     if (cornerRadius <= 0 || rendered.isNull())
         return rendered;

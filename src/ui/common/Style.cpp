@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
+#include <QListWidget>
 #include <QLoggingCategory>
 #include <QPalette>
 #include <QWidget>
@@ -97,7 +98,7 @@ QColor color(Color which, qreal opacity) {
     QColor result;
     switch (which) {
     case Color::green:
-        result = QColor(0x28, 0xa7, 0x45);
+        result = QColor(0x34, 0xc7, 0x59);
         break;
     case Color::orange:
         result = QColor(0xff, 0x95, 0x00);
@@ -128,6 +129,9 @@ QColor color(Color which, qreal opacity) {
         result = paletteColor(QPalette::WindowText, Qt::black);
         result.setAlphaF(0.12f);
         break;
+    case Color::onAccent:
+        result = Qt::white;
+        break;
     case Color::controlBackground:
         result = paletteColor(QPalette::Base, Qt::white);
         break;
@@ -139,8 +143,26 @@ QColor color(Color which, qreal opacity) {
     return result;
 }
 
+QColor statusColor(StatusTone tone) {
+    switch (tone) {
+    case StatusTone::ok:
+        return color(Color::green);
+    case StatusTone::attention:
+        return color(Color::orange);
+    case StatusTone::neutral:
+        return color(Color::gray);
+    case StatusTone::alert:
+        return color(Color::red);
+    }
+    return color(Color::gray);
+}
+
 QColor accentColor() {
     return color(Color::blue);
+}
+
+QColor focusRingColor() {
+    return color(Color::blue, 0.85);
 }
 
 void apply(QWidget *widget, TextStyle style) {
@@ -151,8 +173,13 @@ void apply(QWidget *widget, TextStyle style) {
 void applyColor(QWidget *widget, Color which, qreal opacity) {
     if (!widget)
         return;
+    applyColor(widget, color(which, opacity));
+}
+
+void applyColor(QWidget *widget, const QColor &c) {
+    if (!widget)
+        return;
     QPalette palette = widget->palette();
-    const QColor c = color(which, opacity);
     palette.setColor(QPalette::WindowText, c);
     palette.setColor(QPalette::Text, c);
     palette.setColor(QPalette::ButtonText, c);
@@ -212,6 +239,14 @@ void styleButton(QAbstractButton *button, ButtonStyle style, ControlSize size) {
                      rgba(color(Color::separator, 2.0)), padding, rgba(color(Color::gray, 0.12)),
                      rgba(color(Color::gray, 0.25)), rgba(color(Color::secondaryLabel)));
         break;
+    case ButtonStyle::card:
+        sheet = QStringLiteral("QAbstractButton { background: %1; border: 1px solid %2;"
+                               " border-radius: 6px; padding: 0px; text-align: left; }"
+                               "QAbstractButton:hover { background: %3; }"
+                               "QAbstractButton:pressed { background: %4; }")
+                    .arg(rgba(color(Color::controlBackground)), rgba(color(Color::separator, 2.0)),
+                         rgba(color(Color::gray, 0.12)), rgba(color(Color::gray, 0.25)));
+        break;
     case ButtonStyle::plain:
         sheet = QStringLiteral("QAbstractButton { background: transparent; border: none;"
                                " padding: 2px 0px; text-align: left; }");
@@ -226,6 +261,30 @@ void styleButton(QAbstractButton *button, ButtonStyle style, ControlSize size) {
         break;
     }
     button->setStyleSheet(sheet);
+}
+
+void setButtonTextColor(QAbstractButton *button, Color which) {
+    if (!button)
+        return;
+    applyColor(button, which);
+    // A later rule of the same selector wins over the look's own colour.
+    button->setStyleSheet(button->styleSheet() +
+                          QStringLiteral("QAbstractButton { color: %1; }").arg(rgba(color(which))));
+}
+
+void styleSidebar(QListWidget *sidebar) {
+    if (!sidebar)
+        return;
+    sidebar->setStyleSheet(
+        QStringLiteral("QListWidget#sidebar { background: %1; border: none; padding: 8px;"
+                       " outline: 0; }"
+                       "QListWidget#sidebar::item { color: %2; padding: 3px 4px;"
+                       " margin-bottom: 2px; border: 2px solid transparent; border-radius: 6px; }"
+                       "QListWidget#sidebar::item:selected { background: %3; color: white; }"
+                       "QListWidget#sidebar::item:focus { border-color: %4; }"
+                       "QListWidget#sidebar::item:selected:focus { border-color: %5; }")
+            .arg(rgba(color(Color::gray, 0.10)), rgba(color(Color::label)), rgba(accentColor()),
+                 rgba(focusRingColor()), rgba(accentColor().darker(200))));
 }
 
 QFrame *divider(Qt::Orientation orientation, QWidget *parent) {

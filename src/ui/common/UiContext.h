@@ -11,3 +11,7 @@ struct UiContext {
     GitHubService *gitHub = nullptr;
     HealthCheckService *health = nullptr;
 };
+
+// Starts one health check on the context's services; fire and forget, the
+// screens follow the result through AppState.
+void startHealthCheck(const UiContext &context);

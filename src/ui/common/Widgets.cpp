@@ -3,9 +3,16 @@
 #include "Icons.h"
 
 #include <QBoxLayout>
+#include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+Q_LOGGING_CATEGORY(lcWidgets, "keelmark.ui")
 
 namespace Widgets {
 
@@ -48,6 +55,7 @@ Spinner::Spinner(int diameter, QWidget *parent)
     : QWidget(parent)
     , m_timer(new QTimer(this)) {
     setFixedSize(diameter, diameter);
+    setAccessibleName(QStringLiteral("In progress"));
     m_timer->setInterval(80);
     connect(m_timer, &QTimer::timeout, this, [this] {
         m_angle = (m_angle + 30) % 360;
@@ -84,11 +92,170 @@ void Spinner::hideEvent(QHideEvent *event) {
     m_timer->stop();
 }
 
+RoundedBox::RoundedBox(const QColor &fill, qreal radius, QWidget *parent)
+    : QFrame(parent)
+    , m_fill(fill)
+    , m_radius(radius) {}
+
+void RoundedBox::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_fill);
+    const QRectF area = QRectF(rect());
+    const qreal radius = m_radius < 0 ? area.height() / 2 : m_radius;
+    painter.drawRoundedRect(area, radius, radius);
+}
+
+CapsuleLabel::CapsuleLabel(const QString &text, const QColor &textColor, const QColor &fill,
+                           QWidget *parent)
+    : QLabel(text, parent)
+    , m_fill(fill) {
+    setTextFormat(Qt::PlainText);
+    Style::applyColor(this, textColor);
+    setAlignment(Qt::AlignCenter);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void CapsuleLabel::paintEvent(QPaintEvent *event) {
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(m_fill);
+        const QRectF area = QRectF(rect());
+        painter.drawRoundedRect(area, area.height() / 2, area.height() / 2);
+    }
+    QLabel::paintEvent(event);
+}
+
+GroupBox::GroupBox(QWidget *title, QWidget *parent)
+    : QWidget(parent) {
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(6);
+    title->setParent(this);
+    outer->addWidget(title);
+
+    auto *box = new RoundedBox(Style::color(Style::Color::secondaryLabel, 0.08), 6, this);
+    box->setObjectName("groupBoxFrame");
+    m_content = new QVBoxLayout(box);
+    m_content->setContentsMargins(10, 10, 10, 10);
+    m_content->setSpacing(8);
+    outer->addWidget(box);
+}
+
+StatusRow::StatusRow(const QString &label, int labelWidth, Style::TextStyle valueStyle,
+                     ValueColoring coloring, QWidget *parent)
+    : QWidget(parent)
+    , m_coloring(coloring) {
+    setAccessibleName(label);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+
+    m_symbol = new SymbolView("xmark.circle", Style::color(Style::Color::secondaryLabel),
+                              symbolSize(Style::TextStyle::body), this);
+    row->addWidget(m_symbol);
+
+    auto *name = text(label, Style::TextStyle::body, Style::Color::label, this);
+    name->setObjectName("statusRowLabel");
+    name->setFixedWidth(labelWidth);
+    row->addWidget(name);
+
+    m_value = new QLabel(this);
+    m_value->setObjectName("statusRowValue");
+    m_value->setTextFormat(Qt::PlainText);
+    Style::apply(m_value, valueStyle);
+    row->addWidget(m_value);
+    row->addStretch(1);
+
+    setState(QString(), false);
+}
+
+void StatusRow::setState(const QString &value, bool ok) {
+    m_ok = ok;
+    m_symbol->setSymbol(ok ? "checkmark.circle.fill" : "xmark.circle",
+                        Style::color(ok ? Style::Color::green : Style::Color::secondaryLabel));
+    m_value->setText(value);
+    const bool primary = ok && m_coloring == ValueColoring::byOk;
+    Style::applyColor(m_value, primary ? Style::Color::label : Style::Color::secondaryLabel);
+    // The symbol's colour carries the verdict, which a screen reader cannot see.
+    const QString verdict = ok ? QStringLiteral("OK") : QStringLiteral("Not OK");
+    setAccessibleDescription(value.isEmpty() ? verdict : verdict + QStringLiteral(": ") + value);
+}
+
+QString StatusRow::value() const {
+    return m_value->text();
+}
+
+ClickableRow::ClickableRow(QWidget *parent)
+    : QPushButton(parent) {
+    setFlat(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void ClickableRow::focusInEvent(QFocusEvent *event) {
+    m_focusRing = Widgets::showsFocusRing(event->reason());
+    QPushButton::focusInEvent(event);
+}
+
+void ClickableRow::focusOutEvent(QFocusEvent *event) {
+    m_focusRing = false;
+    QPushButton::focusOutEvent(event);
+}
+
+void ClickableRow::keyPressEvent(QKeyEvent *event) {
+    // Focus that came silently (an activated window) shows once the
+    // keyboard is in use.
+    if (!m_focusRing) {
+        m_focusRing = true;
+        update();
+    }
+    // Space is QAbstractButton's own (press, then click on release).
+    if (!event->isAutoRepeat() &&
+        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
+void ClickableRow::paintEvent(QPaintEvent *event) {
+    // A bordered card keeps its button look; a flat row draws only its own.
+    if (!isFlat())
+        QPushButton::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintBackground(painter);
+    if (hasFocus() && m_focusRing)
+        paintFocusRing(painter, this);
+}
+
+void ClickableRow::paintBackground(QPainter &) {}
+
+bool showsFocusRing(Qt::FocusReason reason) {
+    return reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason &&
+           reason != Qt::PopupFocusReason;
+}
+
+void paintFocusRing(QPainter &painter, const QWidget *widget, qreal radius) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Style::focusRingColor(), 2));
+    painter.drawRoundedRect(QRectF(widget->rect()).adjusted(1, 1, -1, -1), radius, radius);
+    painter.restore();
+}
+
 int symbolSize(Style::TextStyle style) {
     return Style::font(style).pixelSize() + 3;
 }
 
-IconLabel iconLabel(const QString &symbolName, const QColor &symbolColor, const QString &text,
+IconLabel iconLabel(const QString &symbolName, const QColor &symbolColor, const QString &string,
                     Style::TextStyle style, QWidget *parent, int spacing) {
     IconLabel result;
     result.widget = new QWidget(parent);
@@ -96,15 +263,26 @@ IconLabel iconLabel(const QString &symbolName, const QColor &symbolColor, const 
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(spacing);
     result.symbol = new SymbolView(symbolName, symbolColor, symbolSize(style), result.widget);
-    result.text = new QLabel(text, result.widget);
-    result.text->setFont(Style::font(style));
+    result.text = text(string, style, Style::Color::label, result.widget);
     row->addWidget(result.symbol, 0, Qt::AlignVCenter);
     row->addWidget(result.text, 1, Qt::AlignVCenter);
     return result;
 }
 
+QWidget *symbolText(const QString &symbol, const QString &string, Style::TextStyle style,
+                    const QColor &color, const QString &objectName, QWidget *parent) {
+    IconLabel label = iconLabel(symbol, color, string, style, parent, 5);
+    Style::applyColor(label.text, color);
+    if (!objectName.isEmpty())
+        label.text->setObjectName(objectName);
+    label.widget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    return label.widget;
+}
+
 QLabel *text(const QString &string, Style::TextStyle style, Style::Color color, QWidget *parent) {
     auto *label = new QLabel(string, parent);
+    // Logins and repository names are shown as typed, never as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(Style::font(style));
     if (color != Style::Color::label)
         Style::applyColor(label, color);
@@ -126,11 +304,89 @@ QLabel *wrappedText(const QString &string, Style::TextStyle style, Style::Color 
     return label;
 }
 
+QString fillEscaped(const QString &markup, const QStringList &values) {
+    QString result;
+    result.reserve(markup.size());
+    for (qsizetype i = 0; i < markup.size(); ++i) {
+        const QChar c = markup.at(i);
+        if (c == QLatin1Char('%') && i + 1 < markup.size() && markup.at(i + 1).isDigit()) {
+            const int index = markup.at(i + 1).digitValue() - 1;
+            if (index >= 0 && index < values.size()) {
+                result += values.at(index).toHtmlEscaped();
+                ++i;
+                continue;
+            }
+        }
+        result += c;
+    }
+    return result;
+}
+
+QLabel *richText(const QString &markup, const QStringList &values, Style::TextStyle style,
+                 Style::Color color, QWidget *parent) {
+    QLabel *label = text(QString(), style, color, parent);
+    label->setTextFormat(Qt::RichText);
+    label->setText(fillEscaped(markup, values));
+    return label;
+}
+
 QLabel *title(const QString &string, QWidget *parent) {
-    auto *label = new QLabel(string, parent);
+    QLabel *label = text(string, Style::TextStyle::title2, Style::Color::label, parent);
     label->setFont(Style::font(Style::TextStyle::title2, QFont::DemiBold));
     label->setObjectName(QStringLiteral("screenTitle"));
     return label;
+}
+
+QLabel *heading(const QString &string, bool secondary, QWidget *parent) {
+    return text(string, Style::TextStyle::headline,
+                secondary ? Style::Color::secondaryLabel : Style::Color::label, parent);
+}
+
+QFrame *divider(QWidget *parent) {
+    return Style::divider(Qt::Horizontal, parent);
+}
+
+QPushButton *button(const QString &string, const QString &objectName, Style::TextStyle style,
+                    Style::Color color, QWidget *parent) {
+    auto *button = new QPushButton(string, parent);
+    button->setObjectName(objectName);
+    button->setFont(Style::font(style));
+    Style::styleButton(button, Style::ButtonStyle::bordered);
+    if (color != Style::Color::label)
+        Style::setButtonTextColor(button, color);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+QPushButton *smallButton(const QString &string, const QString &objectName, const QString &symbol,
+                         QWidget *parent) {
+    auto *button = new QPushButton(string, parent);
+    button->setObjectName(objectName);
+    Style::styleButton(button, Style::ButtonStyle::bordered, Style::ControlSize::small);
+    if (!symbol.isEmpty()) {
+        const int size = symbolSize(Style::TextStyle::caption);
+        button->setIcon(Icons::icon(symbol, Style::color(Style::Color::label), size));
+        button->setIconSize(QSize(size, size));
+    }
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+QPushButton *link(const QString &string, const QString &objectName, Style::TextStyle style,
+                  QWidget *parent) {
+    auto *button = new QPushButton(string, parent);
+    button->setObjectName(objectName);
+    button->setFont(Style::font(style));
+    Style::styleButton(button, Style::ButtonStyle::link);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+QVBoxLayout *pageLayout(QWidget *page, int spacing) {
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(24, 24, 24, 24);
+    layout->setSpacing(spacing);
+    return layout;
 }
 
 void retire(QWidget *widget) {
@@ -139,6 +395,16 @@ void retire(QWidget *widget) {
     widget->hide();
     widget->setParent(nullptr);
     widget->deleteLater();
+}
+
+void clearLayout(QBoxLayout *layout) {
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget())
+            delete widget;
+        else if (auto *child = qobject_cast<QBoxLayout *>(item->layout()))
+            clearLayout(child);
+        delete item;
+    }
 }
 
 void addCentred(QBoxLayout *layout, QWidget *widget) {
@@ -157,6 +423,11 @@ void addCapped(QBoxLayout *layout, QWidget *widget, int maximumWidth) {
     row->addWidget(widget, 1000);
     row->addStretch(1);
     layout->addLayout(row);
+}
+
+void openInBrowser(const QUrl &url) {
+    if (!url.isValid() || !QDesktopServices::openUrl(url))
+        qCWarning(lcWidgets) << "could not open" << url.toString();
 }
 
 } // namespace Widgets

@@ -1,7 +1,7 @@
 #include "AuditPageView.h"
 
 #include "LocaleFormat.h"
-#include "PageWidgets.h"
+#include "Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,14 +17,13 @@ AuditPageView::AuditPageView(const UiContext &context, QList<AuditEvent> events,
     , m_context(context)
     , m_events(std::move(events)) {
     setObjectName("auditPage");
-    auto *page = PageWidgets::pageLayout(this);
+    auto *page = Widgets::pageLayout(this);
 
     auto *header = new QHBoxLayout;
-    header->addWidget(PageWidgets::title("Audit Log", this));
+    header->addWidget(Widgets::title("Audit Log", this));
     header->addStretch(1);
     // No export format or destination is decided yet; the button is inert.
-    header->addWidget(
-        PageWidgets::smallButton("Export", "exportButton", "square.and.arrow.up", this));
+    header->addWidget(Widgets::smallButton("Export", "exportButton", "square.and.arrow.up", this));
     page->addLayout(header);
 
     if (m_events.isEmpty()) {
@@ -37,7 +36,7 @@ AuditPageView::AuditPageView(const UiContext &context, QList<AuditEvent> events,
         rows->setSpacing(6);
         for (const AuditEvent &event : std::as_const(m_events)) {
             rows->addWidget(createEventRow(event));
-            rows->addWidget(PageWidgets::divider(list));
+            rows->addWidget(Widgets::divider(list));
         }
         page->addWidget(list);
     }
@@ -50,14 +49,14 @@ QWidget *AuditPageView::createEmptyState() {
     auto *stack = new QVBoxLayout(empty);
     stack->setContentsMargins(40, 40, 40, 40);
     stack->setSpacing(12);
-    stack->addWidget(new SymbolLabel("doc.text.magnifyingglass",
-                                     Style::color(Style::Color::secondaryLabel), 48, empty),
+    stack->addWidget(new Widgets::SymbolView("doc.text.magnifyingglass",
+                                             Style::color(Style::Color::secondaryLabel), 48, empty),
                      0, Qt::AlignHCenter);
-    auto *headline = PageWidgets::text("No events yet", Style::TextStyle::headline,
-                                       Style::Color::secondaryLabel, empty);
+    auto *headline = Widgets::text("No events yet", Style::TextStyle::headline,
+                                   Style::Color::secondaryLabel, empty);
     headline->setAlignment(Qt::AlignCenter);
     stack->addWidget(headline);
-    auto *hint = PageWidgets::text(
+    auto *hint = Widgets::text(
         "Events will appear here as the system monitors your governance configuration.",
         Style::TextStyle::caption, Style::Color::secondaryLabel, empty);
     hint->setAlignment(Qt::AlignCenter);
@@ -73,16 +72,17 @@ QWidget *AuditPageView::createEventRow(const AuditEvent &event) {
     line->setContentsMargins(0, 0, 0, 0);
     line->setAlignment(Qt::AlignTop);
 
-    auto *when = PageWidgets::text(LocaleFormat::abbreviatedDate(event.timestamp) + ", " +
-                                       LocaleFormat::shortenedTime(event.timestamp),
-                                   Style::TextStyle::caption, Style::Color::secondaryLabel, row);
+    auto *when = Widgets::text(LocaleFormat::abbreviatedDate(event.timestamp) + ", " +
+                                   LocaleFormat::shortenedTime(event.timestamp),
+                               Style::TextStyle::caption, Style::Color::secondaryLabel, row);
     when->setObjectName("auditTimestamp");
     when->setFixedWidth(timestampWidth);
     line->addWidget(when, 0, Qt::AlignTop);
 
     QColor fill = Style::color(Style::Color::secondaryLabel);
     fill.setAlphaF(fill.alphaF() * 0.15);
-    auto *kind = new CapsuleLabel(event.kind, Style::color(Style::Color::label), fill, row);
+    auto *kind =
+        new Widgets::CapsuleLabel(event.kind, Style::color(Style::Color::label), fill, row);
     kind->setObjectName("auditKind");
     kind->setTextFormat(Qt::PlainText);
     Style::apply(kind, Style::TextStyle::monospacedCaption);
@@ -90,7 +90,7 @@ QWidget *AuditPageView::createEventRow(const AuditEvent &event) {
     line->addWidget(kind, 0, Qt::AlignTop);
 
     auto *message =
-        PageWidgets::text(event.message, Style::TextStyle::caption, Style::Color::label, row);
+        Widgets::text(event.message, Style::TextStyle::caption, Style::Color::label, row);
     message->setObjectName("auditMessage");
     message->setTextFormat(Qt::PlainText);
     message->setWordWrap(true);

@@ -1,7 +1,7 @@
 #include "GitHubPageView.h"
 
 #include "AppState.h"
-#include "PageWidgets.h"
+#include "Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,9 +17,8 @@ QWidget *keyValueLine(const QString &key, QLabel **value, const QString &objectN
     auto *line = new QWidget(parent);
     auto *row = new QHBoxLayout(line);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(
-        PageWidgets::text(key, Style::TextStyle::body, Style::Color::secondaryLabel, line));
-    *value = PageWidgets::text(QString(), Style::TextStyle::body, Style::Color::label, line);
+    row->addWidget(Widgets::text(key, Style::TextStyle::body, Style::Color::secondaryLabel, line));
+    *value = Widgets::text(QString(), Style::TextStyle::body, Style::Color::label, line);
     (*value)->setObjectName(objectName);
     (*value)->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(*value);
@@ -34,8 +33,8 @@ QWidget *checkPair(const QString &first, const QString &second, QWidget *parent)
     row->setSpacing(24);
     const QColor green = Style::color(Style::Color::green);
     for (const QString &text : {first, second})
-        row->addWidget(PageWidgets::symbolText("checkmark.circle.fill", text,
-                                               Style::TextStyle::caption, green, {}, line));
+        row->addWidget(Widgets::symbolText("checkmark.circle.fill", text, Style::TextStyle::caption,
+                                           green, {}, line));
     row->addStretch(1);
     return line;
 }
@@ -45,20 +44,20 @@ GitHubPageView::GitHubPageView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
     , m_context(context) {
     setObjectName("gitHubPage");
-    auto *page = PageWidgets::pageLayout(this);
-    page->addWidget(PageWidgets::title("GitHub Connection", this));
+    auto *page = Widgets::pageLayout(this);
+    page->addWidget(Widgets::title("GitHub Connection", this));
     page->addWidget(createConnectionBlock());
-    page->addWidget(PageWidgets::divider(this));
-    page->addWidget(PageWidgets::heading("CODEOWNERS", false, this));
+    page->addWidget(Widgets::divider(this));
+    page->addWidget(Widgets::heading("CODEOWNERS", false, this));
     page->addWidget(createOwnershipBlock());
-    page->addWidget(PageWidgets::divider(this));
-    page->addWidget(PageWidgets::heading("Branch Protection", false, this));
+    page->addWidget(Widgets::divider(this));
+    page->addWidget(Widgets::heading("Branch Protection", false, this));
     page->addWidget(createProtectionBlock());
     page->addStretch(1);
 
     // No sign-out exists yet; the button stays inert until one does.
-    page->addWidget(PageWidgets::button("Disconnect GitHub", "disconnectGitHubButton",
-                                        Style::TextStyle::caption, Style::Color::red, this));
+    page->addWidget(Widgets::button("Disconnect GitHub", "disconnectGitHubButton",
+                                    Style::TextStyle::caption, Style::Color::red, this));
 
     AppState *state = m_context.appState;
     for (auto signal : {&AppState::gitHubUsernameChanged, &AppState::selectedOrgChanged,
@@ -90,19 +89,20 @@ QWidget *GitHubPageView::createConnectionBlock() {
 }
 
 QWidget *GitHubPageView::createOwnershipBlock() {
-    auto *block = new RoundedBox(Style::color(Style::Color::secondaryLabel, 0.10), 8, this);
+    auto *block =
+        new Widgets::RoundedBox(Style::color(Style::Color::secondaryLabel, 0.10), 8, this);
     block->setObjectName("codeownersBlock");
     auto *lines = new QVBoxLayout(block);
     lines->setContentsMargins(12, 12, 12, 12);
     lines->setSpacing(4);
     for (const QString &path : governedPaths()) {
         auto *row = new QHBoxLayout;
-        auto *pathLabel = PageWidgets::text(path, Style::TextStyle::monospacedCaption,
-                                            Style::Color::label, block);
+        auto *pathLabel =
+            Widgets::text(path, Style::TextStyle::monospacedCaption, Style::Color::label, block);
         pathLabel->setFixedWidth(pathWidth);
         row->addWidget(pathLabel);
-        auto *owner = PageWidgets::text(QString(), Style::TextStyle::monospacedCaption,
-                                        Style::Color::secondaryLabel, block);
+        auto *owner = Widgets::text(QString(), Style::TextStyle::monospacedCaption,
+                                    Style::Color::secondaryLabel, block);
         owner->setObjectName("codeownersOwner");
         row->addWidget(owner);
         row->addStretch(1);
@@ -126,9 +126,9 @@ QWidget *GitHubPageView::createProtectionBlock() {
     pairs->addWidget(checkPair("No force push", "No delete", m_protected));
     lines->addWidget(m_protected);
 
-    m_notProtected = PageWidgets::symbolText(
-        "xmark.circle", "Not enabled", Style::TextStyle::caption,
-        Style::color(Style::Color::secondaryLabel), "protectionNotEnabled", block);
+    m_notProtected = Widgets::symbolText("xmark.circle", "Not enabled", Style::TextStyle::caption,
+                                         Style::color(Style::Color::secondaryLabel),
+                                         "protectionNotEnabled", block);
     lines->addWidget(m_notProtected);
     return block;
 }

@@ -20,30 +20,12 @@ namespace {
 constexpr int sidebarMinimumWidth = 160;
 constexpr int sidebarInitialWidth = 190;
 
-QString rgba(const QColor &color) {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(color.alphaF());
-}
-
-// A sidebar panel a shade off the page, rows with a rounded accent selection.
-QString sidebarStyleSheet() {
-    return QStringLiteral("QListWidget#sidebar { background: %1; border: none; padding: 8px;"
-                          " outline: 0; }"
-                          "QListWidget#sidebar::item { color: %2; padding: 5px 6px;"
-                          " margin-bottom: 2px; border-radius: 6px; }"
-                          "QListWidget#sidebar::item:selected { background: %3; color: white; }")
-        .arg(rgba(Style::color(Style::Color::gray, 0.10)), rgba(Style::color(Style::Color::label)),
-             rgba(Style::accentColor()));
-}
-
 // Accent symbols that turn white on the selected row.
 QIcon sidebarIcon(SidebarItem item) {
     QIcon icon;
     icon.addPixmap(Icons::pixmap(symbolName(item), Style::accentColor(), 16), QIcon::Normal);
-    icon.addPixmap(Icons::pixmap(symbolName(item), Qt::white, 16), QIcon::Selected);
+    icon.addPixmap(Icons::pixmap(symbolName(item), Style::color(Style::Color::onAccent), 16),
+                   QIcon::Selected);
     return icon;
 }
 } // namespace
@@ -72,7 +54,7 @@ MainWindowView::MainWindowView(const UiContext &context, QWidget *parent)
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     m_sidebar->setIconSize(QSize(16, 16));
     Style::apply(m_sidebar, Style::TextStyle::body);
-    m_sidebar->setStyleSheet(sidebarStyleSheet());
+    Style::styleSidebar(m_sidebar);
     for (SidebarItem item : allSidebarItems()) {
         auto *row = new QListWidgetItem(sidebarIcon(item), title(item));
         row->setData(Qt::UserRole, static_cast<int>(item));

@@ -41,8 +41,9 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
 
     auto *header = new QHBoxLayout;
     header->setSpacing(6);
-    m_dot = new Widgets::Dot(Qt::gray, 10, this);
+    m_dot = new Widgets::Dot(Style::color(Style::Color::gray), 10, this);
     m_dot->setObjectName(QStringLiteral("popoverStatusDot"));
+    m_dot->setAccessibleName(QStringLiteral("Machine status"));
     m_statusLabel = Widgets::text(QString(), Style::TextStyle::headline);
     m_statusLabel->setObjectName(QStringLiteral("popoverStatusLabel"));
     QLabel *version = Widgets::text(QStringLiteral("v1.0.0"), Style::TextStyle::caption,
@@ -98,7 +99,8 @@ void MenuBarPopoverView::render() {
     AppState *state = m_context.appState;
     if (!state)
         return;
-    m_dot->setColor(state->statusColor());
+    m_dot->setColor(Style::statusColor(state->statusTone()));
+    m_dot->setAccessibleDescription(state->statusLabel());
     m_statusLabel->setText(state->statusLabel());
     const std::optional<GitHubOrg> org = state->selectedOrg();
     m_repoRow->setVisible(org.has_value());

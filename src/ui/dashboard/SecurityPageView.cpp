@@ -1,7 +1,7 @@
 #include "SecurityPageView.h"
 
 #include "AppState.h"
-#include "PageWidgets.h"
+#include "Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,16 +11,16 @@
 namespace {
 constexpr int labelWidth = 100;
 
-StatusRow *statusRow(const QString &label, const QString &objectName, QWidget *parent) {
-    auto *row = new StatusRow(label, labelWidth, Style::TextStyle::body,
-                              StatusRow::ValueColoring::alwaysSecondary, parent);
+Widgets::StatusRow *statusRow(const QString &label, const QString &objectName, QWidget *parent) {
+    auto *row = new Widgets::StatusRow(label, labelWidth, Style::TextStyle::body,
+                                       Widgets::StatusRow::ValueColoring::alwaysSecondary, parent);
     row->setObjectName(objectName);
     return row;
 }
 
-DashboardGroupBox *groupBox(const QString &title, const QString &objectName, QWidget *parent) {
-    auto *box = new DashboardGroupBox(
-        PageWidgets::text(title, Style::TextStyle::body, Style::Color::label), parent);
+Widgets::GroupBox *groupBox(const QString &title, const QString &objectName, QWidget *parent) {
+    auto *box = new Widgets::GroupBox(
+        Widgets::text(title, Style::TextStyle::body, Style::Color::label), parent);
     box->setObjectName(objectName);
     return box;
 }
@@ -30,8 +30,8 @@ SecurityPageView::SecurityPageView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
     , m_context(context) {
     setObjectName("securityPage");
-    auto *page = PageWidgets::pageLayout(this);
-    page->addWidget(PageWidgets::title("Local Security", this));
+    auto *page = Widgets::pageLayout(this);
+    page->addWidget(Widgets::title("Local Security", this));
     page->addWidget(createHelperBox());
     page->addWidget(createExtensionBox());
     page->addWidget(createSignatureBox());
@@ -69,13 +69,12 @@ QWidget *SecurityPageView::createExtensionBox() {
     auto *files = new QVBoxLayout(m_protectedFiles);
     files->setContentsMargins(0, 0, 0, 0);
     files->setSpacing(8);
-    files->addWidget(PageWidgets::text("Protected files:", Style::TextStyle::caption,
-                                       Style::Color::secondaryLabel, m_protectedFiles));
+    files->addWidget(Widgets::text("Protected files:", Style::TextStyle::caption,
+                                   Style::Color::secondaryLabel, m_protectedFiles));
     const QColor green = Style::color(Style::Color::green);
     for (const QString &file : protectedFiles()) {
-        auto *line =
-            PageWidgets::symbolText("checkmark.circle.fill", file, Style::TextStyle::caption, green,
-                                    "protectedFile", m_protectedFiles);
+        auto *line = Widgets::symbolText("checkmark.circle.fill", file, Style::TextStyle::caption,
+                                         green, "protectedFile", m_protectedFiles);
         line->setContentsMargins(8, 0, 0, 0);
         files->addWidget(line);
     }
@@ -91,8 +90,8 @@ QWidget *SecurityPageView::createSignatureBox() {
     // ship; the buttons are shown but do nothing.
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(12);
-    buttons->addWidget(PageWidgets::smallButton("Verify Now", "verifyNowButton", {}, box));
-    buttons->addWidget(PageWidgets::smallButton("Re-sign Files", "reSignFilesButton", {}, box));
+    buttons->addWidget(Widgets::smallButton("Verify Now", "verifyNowButton", {}, box));
+    buttons->addWidget(Widgets::smallButton("Re-sign Files", "reSignFilesButton", {}, box));
     buttons->addStretch(1);
     box->contentLayout()->addLayout(buttons);
     return box;

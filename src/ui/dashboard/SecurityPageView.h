@@ -5,7 +5,9 @@
 #include <QStringList>
 #include <QWidget>
 
+namespace Widgets {
 class StatusRow;
+}
 
 // "Security": a read-out of the three local security flags. The components
 // behind them are not part of this application, so the flags stay false.
@@ -24,9 +26,9 @@ private:
     void render();
 
     UiContext m_context;
-    StatusRow *m_helperStatus = nullptr;
-    StatusRow *m_watchdog = nullptr;
-    StatusRow *m_extensionStatus = nullptr;
+    Widgets::StatusRow *m_helperStatus = nullptr;
+    Widgets::StatusRow *m_watchdog = nullptr;
+    Widgets::StatusRow *m_extensionStatus = nullptr;
     QWidget *m_protectedFiles = nullptr;
-    StatusRow *m_signatureStatus = nullptr;
+    Widgets::StatusRow *m_signatureStatus = nullptr;
 };

@@ -2,7 +2,7 @@
 
 #include "AppState.h"
 #include "LocaleFormat.h"
-#include "PageWidgets.h"
+#include "Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,9 +12,10 @@
 namespace {
 constexpr int labelWidth = 140;
 
-StatusRow *addStatusRow(QVBoxLayout *layout, const QString &label, const QString &objectName) {
-    auto *row =
-        new StatusRow(label, labelWidth, Style::TextStyle::callout, StatusRow::ValueColoring::byOk);
+Widgets::StatusRow *addStatusRow(QVBoxLayout *layout, const QString &label,
+                                 const QString &objectName) {
+    auto *row = new Widgets::StatusRow(label, labelWidth, Style::TextStyle::callout,
+                                       Widgets::StatusRow::ValueColoring::byOk);
     row->setObjectName(objectName);
     layout->addWidget(row);
     return row;
@@ -25,7 +26,7 @@ QWidget *section(const QString &heading, QVBoxLayout **rows) {
     auto *layout = new QVBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(PageWidgets::heading(heading, true, widget));
+    layout->addWidget(Widgets::heading(heading, true, widget));
     *rows = layout;
     return widget;
 }
@@ -35,12 +36,13 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
     , m_context(context) {
     setObjectName("statusPage");
-    auto *page = PageWidgets::pageLayout(this);
-    page->addWidget(PageWidgets::title("System Status", this));
+    auto *page = Widgets::pageLayout(this);
+    page->addWidget(Widgets::title("System Status", this));
 
     auto *header = new QHBoxLayout;
     header->setSpacing(12);
-    m_statusDot = new SymbolLabel("circle.fill", m_context.appState->statusColor(), 16, this);
+    m_statusDot = new Widgets::SymbolView(
+        "circle.fill", Style::statusColor(m_context.appState->statusTone()), 16, this);
     m_statusDot->setObjectName("statusDot");
     header->addWidget(m_statusDot);
     m_statusLabel = new QLabel(this);
@@ -50,13 +52,13 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     header->addStretch(1);
     page->addLayout(header);
 
-    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(Widgets::divider(this));
     QVBoxLayout *rows = nullptr;
     page->addWidget(section("Governance", &rows));
     m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
     m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
-    m_tokensUnsavedNote = PageWidgets::text(
+    m_tokensUnsavedNote = Widgets::text(
         "Your GitHub sign-in couldn't be saved in the system keyring. KeelMark keeps working "
         "until it quits; the next launch will need a new sign-in.",
         Style::TextStyle::caption, Style::Color::orange, this);
@@ -64,15 +66,15 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     m_tokensUnsavedNote->setWordWrap(true);
     rows->addWidget(m_tokensUnsavedNote);
 
-    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(Widgets::divider(this));
     page->addWidget(section("Local Security", &rows));
     m_helperRow = addStatusRow(rows, "Helper daemon", "helperRow");
     m_extensionRow = addStatusRow(rows, "ES Extension", "extensionRow");
     m_signatureRow = addStatusRow(rows, "Signature", "signatureRow");
 
-    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(Widgets::divider(this));
     page->addWidget(createTeamSection());
-    page->addWidget(PageWidgets::divider(this));
+    page->addWidget(Widgets::divider(this));
     page->addWidget(createFooter());
     page->addStretch(1);
 
@@ -100,8 +102,8 @@ QWidget *StatusPageView::createTeamSection() {
     QVBoxLayout *layout = nullptr;
     QWidget *team = section("Team", &layout);
 
-    m_noMembers = PageWidgets::text("No team members detected", Style::TextStyle::body,
-                                    Style::Color::secondaryLabel, team);
+    m_noMembers = Widgets::text("No team members detected", Style::TextStyle::body,
+                                Style::Color::secondaryLabel, team);
     m_noMembers->setObjectName("noTeamMembers");
     layout->addWidget(m_noMembers);
 
@@ -111,12 +113,12 @@ QWidget *StatusPageView::createTeamSection() {
     counts->setContentsMargins(0, 0, 0, 0);
     counts->setSpacing(16);
     const QColor primary = Style::color(Style::Color::label);
-    auto *admins = PageWidgets::symbolText("shield", QString(), Style::TextStyle::body, primary,
-                                           "adminCount", m_counts);
-    auto *staff = PageWidgets::symbolText("person.2", QString(), Style::TextStyle::body, primary,
-                                          "staffCount", m_counts);
-    m_freelancers = PageWidgets::symbolText("person.badge.clock", QString(), Style::TextStyle::body,
-                                            primary, "freelancerCount", m_counts);
+    auto *admins = Widgets::symbolText("shield", QString(), Style::TextStyle::body, primary,
+                                       "adminCount", m_counts);
+    auto *staff = Widgets::symbolText("person.2", QString(), Style::TextStyle::body, primary,
+                                      "staffCount", m_counts);
+    m_freelancers = Widgets::symbolText("person.badge.clock", QString(), Style::TextStyle::body,
+                                        primary, "freelancerCount", m_counts);
     m_adminCount = admins->findChild<QLabel *>("adminCount");
     m_staffCount = staff->findChild<QLabel *>("staffCount");
     m_freelancerCount = m_freelancers->findChild<QLabel *>("freelancerCount");
@@ -133,23 +135,25 @@ QWidget *StatusPageView::createFooter() {
     auto *row = new QHBoxLayout(footer);
     row->setContentsMargins(0, 0, 0, 0);
     const QColor secondary = Style::color(Style::Color::secondaryLabel);
-    row->addWidget(new SymbolLabel("clock", secondary,
-                                   PageWidgets::symbolSize(Style::TextStyle::caption), footer));
-    m_lastCheck = PageWidgets::text(QString(), Style::TextStyle::caption,
-                                    Style::Color::secondaryLabel, footer);
+    row->addWidget(new Widgets::SymbolView("clock", secondary,
+                                           Widgets::symbolSize(Style::TextStyle::caption), footer));
+    m_lastCheck =
+        Widgets::text(QString(), Style::TextStyle::caption, Style::Color::secondaryLabel, footer);
     m_lastCheck->setObjectName("lastCheckLabel");
     row->addWidget(m_lastCheck);
     row->addStretch(1);
-    auto *checkNow = PageWidgets::smallButton("Check Now", "checkNowButton", QString(), footer);
+    auto *checkNow = Widgets::smallButton("Check Now", "checkNowButton", QString(), footer);
     // Each click starts its own check; the service applies only the newest.
     connect(checkNow, &QPushButton::clicked, this,
-            [context = m_context] { PageWidgets::startHealthCheck(context); });
+            [context = m_context] { startHealthCheck(context); });
     row->addWidget(checkNow);
     return footer;
 }
 
 void StatusPageView::renderStatus() {
-    m_statusDot->setSymbol("circle.fill", m_context.appState->statusColor());
+    m_statusDot->setSymbol("circle.fill", Style::statusColor(m_context.appState->statusTone()));
+    m_statusDot->setAccessibleName("Machine status");
+    m_statusDot->setAccessibleDescription(m_context.appState->statusLabel());
     m_statusLabel->setText(m_context.appState->statusLabel());
 }
 

@@ -6,10 +6,10 @@
 
 class QLabel;
 class QPushButton;
-class StatusRow;
 namespace Widgets {
+class StatusRow;
 class SymbolView;
-}
+} // namespace Widgets
 
 // "Status": the machine status, the governance and local security rows, the
 // team head count and the last health check, with "Check Now".
@@ -31,13 +31,13 @@ private:
     UiContext m_context;
     Widgets::SymbolView *m_statusDot = nullptr;
     QLabel *m_statusLabel = nullptr;
-    StatusRow *m_gitHubRow = nullptr;
-    StatusRow *m_codeownersRow = nullptr;
-    StatusRow *m_branchProtectionRow = nullptr;
+    Widgets::StatusRow *m_gitHubRow = nullptr;
+    Widgets::StatusRow *m_codeownersRow = nullptr;
+    Widgets::StatusRow *m_branchProtectionRow = nullptr;
     QLabel *m_tokensUnsavedNote = nullptr;
-    StatusRow *m_helperRow = nullptr;
-    StatusRow *m_extensionRow = nullptr;
-    StatusRow *m_signatureRow = nullptr;
+    Widgets::StatusRow *m_helperRow = nullptr;
+    Widgets::StatusRow *m_extensionRow = nullptr;
+    Widgets::StatusRow *m_signatureRow = nullptr;
     QLabel *m_noMembers = nullptr;
     QWidget *m_counts = nullptr;
     QLabel *m_adminCount = nullptr;

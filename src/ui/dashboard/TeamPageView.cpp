@@ -2,7 +2,7 @@
 
 #include "AppState.h"
 #include "GitHubService.h"
-#include "PageWidgets.h"
+#include "Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,14 +13,14 @@ TeamPageView::TeamPageView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
     , m_context(context) {
     setObjectName("teamPage");
-    auto *page = PageWidgets::pageLayout(this);
+    auto *page = Widgets::pageLayout(this);
 
     auto *header = new QHBoxLayout;
-    header->addWidget(PageWidgets::title("Team Members", this));
+    header->addWidget(Widgets::title("Team Members", this));
     header->addStretch(1);
-    auto *refresh = PageWidgets::smallButton("Refresh", "refreshButton", "arrow.clockwise", this);
+    auto *refresh = Widgets::smallButton("Refresh", "refreshButton", "arrow.clockwise", this);
     connect(refresh, &QPushButton::clicked, this,
-            [context = m_context] { PageWidgets::startHealthCheck(context); });
+            [context = m_context] { startHealthCheck(context); });
     header->addWidget(refresh);
     page->addLayout(header);
 
@@ -83,19 +83,19 @@ QWidget *TeamPageView::createEmptyState() {
     stack->setContentsMargins(40, 40, 40, 40);
     stack->setSpacing(12);
     stack->addWidget(
-        new SymbolLabel("person.3", Style::color(Style::Color::secondaryLabel), 48, empty), 0,
-        Qt::AlignHCenter);
-    auto *headline = PageWidgets::text("No team members yet", Style::TextStyle::headline,
-                                       Style::Color::secondaryLabel, empty);
+        new Widgets::SymbolView("person.3", Style::color(Style::Color::secondaryLabel), 48, empty),
+        0, Qt::AlignHCenter);
+    auto *headline = Widgets::text("No team members yet", Style::TextStyle::headline,
+                                   Style::Color::secondaryLabel, empty);
     headline->setAlignment(Qt::AlignCenter);
     stack->addWidget(headline);
-    auto *hint = PageWidgets::text("Add collaborators to your ops repo on GitHub to see them here.",
-                                   Style::TextStyle::caption, Style::Color::secondaryLabel, empty);
+    auto *hint = Widgets::text("Add collaborators to your ops repo on GitHub to see them here.",
+                               Style::TextStyle::caption, Style::Color::secondaryLabel, empty);
     hint->setAlignment(Qt::AlignCenter);
     hint->setWordWrap(true);
     stack->addWidget(hint);
-    m_manageLink = PageWidgets::link("Manage collaborators on GitHub \u2192",
-                                     "manageCollaboratorsLink", Style::TextStyle::caption, empty);
+    m_manageLink = Widgets::link("Manage collaborators on GitHub \u2192", "manageCollaboratorsLink",
+                                 Style::TextStyle::caption, empty);
     connect(m_manageLink, &QPushButton::clicked, this, &TeamPageView::openAccessSettings);
     stack->addWidget(m_manageLink, 0, Qt::AlignHCenter);
     return empty;
@@ -110,8 +110,8 @@ QWidget *TeamPageView::createMemberRow(const TeamMember &member, QWidget *parent
     line->setContentsMargins(0, 10, 0, 10);
     line->setSpacing(12);
 
-    auto *symbol = new SymbolLabel(role.symbol, role.color,
-                                   PageWidgets::symbolSize(Style::TextStyle::body), row);
+    auto *symbol = new Widgets::SymbolView(role.symbol, role.color,
+                                           Widgets::symbolSize(Style::TextStyle::body), row);
     symbol->setFixedWidth(20);
     line->addWidget(symbol);
 
@@ -124,16 +124,16 @@ QWidget *TeamPageView::createMemberRow(const TeamMember &member, QWidget *parent
     login->setTextFormat(Qt::PlainText);
     loginLine->addWidget(login);
     if (member.gitHubUsername == m_context.appState->gitHubUsername()) {
-        auto *you = PageWidgets::text("(you)", Style::TextStyle::caption,
-                                      Style::Color::secondaryLabel, row);
+        auto *you =
+            Widgets::text("(you)", Style::TextStyle::caption, Style::Color::secondaryLabel, row);
         you->setObjectName("memberYou");
         loginLine->addWidget(you);
     }
     loginLine->addStretch(1);
     names->addLayout(loginLine);
     if (member.machineName) {
-        auto *machine = PageWidgets::text(*member.machineName, Style::TextStyle::caption,
-                                          Style::Color::secondaryLabel, row);
+        auto *machine = Widgets::text(*member.machineName, Style::TextStyle::caption,
+                                      Style::Color::secondaryLabel, row);
         machine->setObjectName("memberMachine");
         machine->setTextFormat(Qt::PlainText);
         names->addWidget(machine);
@@ -142,7 +142,7 @@ QWidget *TeamPageView::createMemberRow(const TeamMember &member, QWidget *parent
 
     QColor fill = role.color;
     fill.setAlphaF(0.15);
-    auto *badge = new CapsuleLabel(role.badge, role.color, fill, row);
+    auto *badge = new Widgets::CapsuleLabel(role.badge, role.color, fill, row);
     badge->setObjectName("memberBadge");
     badge->setFont(Style::font(Style::TextStyle::caption2, QFont::Medium));
     badge->setContentsMargins(8, 3, 8, 3);
@@ -155,15 +155,15 @@ void TeamPageView::render() {
     m_emptyState->setVisible(members.isEmpty());
     m_memberList->setVisible(!members.isEmpty());
 
-    PageWidgets::clearLayout(m_memberRows);
+    Widgets::clearLayout(m_memberRows);
     if (members.isEmpty())
         return;
     for (const TeamMember &member : members) {
         m_memberRows->addWidget(createMemberRow(member, m_memberList));
-        m_memberRows->addWidget(PageWidgets::divider(m_memberList));
+        m_memberRows->addWidget(Widgets::divider(m_memberList));
     }
-    auto *summaryLabel = PageWidgets::text(summary(members), Style::TextStyle::caption,
-                                           Style::Color::secondaryLabel, m_memberList);
+    auto *summaryLabel = Widgets::text(summary(members), Style::TextStyle::caption,
+                                       Style::Color::secondaryLabel, m_memberList);
     summaryLabel->setObjectName("teamSummary");
     summaryLabel->setContentsMargins(0, 12, 0, 0);
     m_memberRows->addWidget(summaryLabel);
@@ -177,6 +177,6 @@ void TeamPageView::openAccessSettings() {
     const auto org = m_context.appState->selectedOrg();
     if (!org || !m_context.gitHub)
         return;
-    PageWidgets::openInBrowser(
+    Widgets::openInBrowser(
         m_context.gitHub->repositoryAccessPageUrl(org->login, m_context.appState->repoName()));
 }

@@ -1,30 +1,12 @@
 #include "ExtensionApprovalStepView.h"
 
 #include "AppState.h"
+#include "PlatformWords.h"
 #include "Style.h"
 #include "Widgets.h"
 
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-class InstructionBox : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Style::color(Style::Color::secondaryLabel, 0.1));
-        painter.drawRoundedRect(QRectF(rect()), 8, 8);
-    }
-};
-
-} // namespace
 
 ExtensionApprovalStepView::ExtensionApprovalStepView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
@@ -37,28 +19,24 @@ ExtensionApprovalStepView::ExtensionApprovalStepView(const UiContext &context, Q
 
     Widgets::addCentred(
         column, Widgets::title(QStringLiteral("Allow the KeelMark security extension"), this));
-    Widgets::addCentred(
-        column, Widgets::wrappedText(QStringLiteral("macOS requires your approval to activate the "
-                                                    "file protection system."),
-                                     Style::TextStyle::body, Style::Color::secondaryLabel, 450,
-                                     Qt::AlignHCenter, this));
+    QLabel *reason =
+        Widgets::wrappedText(PlatformWords::extensionApprovalReason(), Style::TextStyle::body,
+                             Style::Color::secondaryLabel, 450, Qt::AlignHCenter, this);
+    reason->setObjectName(QStringLiteral("extensionApprovalReason"));
+    Widgets::addCentred(column, reason);
 
-    auto *box = new InstructionBox(this);
+    auto *box = new Widgets::RoundedBox(Style::color(Style::Color::secondaryLabel, 0.1), 8, this);
     box->setObjectName(QStringLiteral("extensionInstructions"));
     box->setMaximumWidth(400);
     auto *steps = new QVBoxLayout(box);
     steps->setContentsMargins(12, 12, 12, 12);
     steps->setSpacing(8);
-    const std::pair<const char *, const char *> instructions[] = {
-        {"1.circle", "A system dialog will appear"},
-        {"2.circle", "Click \"Open System Settings\""},
-        {"3.circle", "Go to Privacy & Security"},
-        {"4.circle", "Scroll to \"KeelMark\" and click Allow"},
-    };
-    for (const auto &[symbol, text] : instructions) {
-        Widgets::IconLabel line =
-            Widgets::iconLabel(QString::fromUtf8(symbol), Style::color(Style::Color::label),
-                               QString::fromUtf8(text), Style::TextStyle::body, box);
+    const QStringList instructions = PlatformWords::extensionApprovalSteps();
+    for (qsizetype i = 0; i < instructions.size(); ++i) {
+        Widgets::IconLabel line = Widgets::iconLabel(
+            QString::number(i + 1) + QStringLiteral(".circle"), Style::color(Style::Color::label),
+            instructions.at(i), Style::TextStyle::body, box);
+        line.text->setObjectName(QStringLiteral("extensionInstruction"));
         steps->addWidget(line.widget);
     }
     Widgets::addCentred(column, box);
@@ -75,7 +53,7 @@ ExtensionApprovalStepView::ExtensionApprovalStepView(const UiContext &context, Q
     skip->setObjectName(QStringLiteral("skipExtensionButton"));
     skip->setFont(Style::font(Style::TextStyle::caption));
     Style::styleButton(skip, Style::ButtonStyle::bordered, Style::ControlSize::small);
-    Style::applyColor(skip, Style::Color::secondaryLabel);
+    Style::setButtonTextColor(skip, Style::Color::secondaryLabel);
     connect(skip, &QPushButton::clicked, this, [this] {
         if (m_context.appState)
             m_context.appState->setCurrentSetupStep(SetupStep::complete);

@@ -6,6 +6,7 @@
 #include "Style.h"
 #include "Widgets.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -13,23 +14,25 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
-// One organisation: a plain button whose whole row selects it. Rows of
-// organisations the user does not administer are disabled and faded.
-class OrganisationRow : public QPushButton {
+// One organisation: a row whose whole area selects it. Rows of
+// organisations the user does not administer are disabled and faded. Its
+// height does not depend on the selection, so choosing a row moves nothing.
+class OrganisationRow : public Widgets::ClickableRow {
 public:
     OrganisationRow(const GitHubOrg &org, bool selected, QWidget *parent)
-        : QPushButton(parent)
+        : Widgets::ClickableRow(parent)
         , m_selected(selected) {
         setObjectName(QStringLiteral("orgRow_") + org.login);
         setAccessibleName(org.login);
-        setCheckable(false);
-        setFlat(true);
-        setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setAccessibleDescription(
+            selected      ? QStringLiteral("Selected organisation")
+            : org.isAdmin ? QStringLiteral("Organisation you administer; press to select it")
+                          : QStringLiteral("Admin access required; cannot be selected"));
         setProperty("selected", selected);
 
         auto *row = new QHBoxLayout(this);
@@ -49,15 +52,11 @@ public:
 
         QLabel *badge;
         if (org.isAdmin) {
-            badge = Widgets::text(QStringLiteral("admin"), Style::TextStyle::caption2,
-                                  Style::Color::green, this);
-            const QColor fill = Style::color(Style::Color::green, 0.15);
-            badge->setStyleSheet(QStringLiteral("QLabel { background: rgba(%1,%2,%3,%4);"
-                                                " border-radius: 7px; padding: 2px 6px; }")
-                                     .arg(fill.red())
-                                     .arg(fill.green())
-                                     .arg(fill.blue())
-                                     .arg(fill.alphaF(), 0, 'f', 3));
+            badge = new Widgets::CapsuleLabel(QStringLiteral("admin"),
+                                              Style::color(Style::Color::green),
+                                              Style::color(Style::Color::green, 0.15), this);
+            badge->setFont(Style::font(Style::TextStyle::caption2));
+            badge->setContentsMargins(6, 2, 6, 2);
         } else {
             badge = Widgets::text(QStringLiteral("admin access required"),
                                   Style::TextStyle::caption2, Style::Color::orange, this);
@@ -69,11 +68,10 @@ public:
 
         if (!org.isAdmin) {
             setEnabled(false);
+            unsetCursor();
             auto *fade = new QGraphicsOpacityEffect(this);
             fade->setOpacity(0.5);
             setGraphicsEffect(fade);
-        } else {
-            setCursor(Qt::PointingHandCursor);
         }
         setMinimumHeight(row->sizeHint().height());
     }
@@ -82,11 +80,9 @@ public:
     QSize minimumSizeHint() const override { return layout()->minimumSize(); }
 
 protected:
-    void paintEvent(QPaintEvent *) override {
+    void paintBackground(QPainter &painter) override {
         if (!m_selected)
             return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
         painter.setBrush(Style::color(Style::Color::blue, 0.08));
         painter.drawRoundedRect(QRectF(rect()), 6, 6);
@@ -383,9 +379,18 @@ QWidget *GitHubConnectStepView::buildOrganisationList(QWidget *parent) {
         Style::TextStyle::caption, Style::Color::secondaryLabel, 450, Qt::AlignLeft, list));
 
     const std::optional<GitHubOrg> selected = state->selectedOrg();
+    // The list is rebuilt on every selection; keyboard focus goes back to
+    // the row that had it, or a Space press would leave focus nowhere.
+    const auto *focused = qobject_cast<const Widgets::ClickableRow *>(QApplication::focusWidget());
+    const QString focusedRow = focused && isAncestorOf(focused) ? focused->objectName() : QString();
+    const Qt::FocusReason focusReason =
+        focused && focused->showsFocusRing() ? Qt::TabFocusReason : Qt::MouseFocusReason;
+    QString longestLogin;
     auto *rows = new QVBoxLayout;
     rows->setSpacing(4);
     for (const GitHubOrg &org : state->gitHubOrgs()) {
+        if (org.login.size() > longestLogin.size())
+            longestLogin = org.login;
         const bool isSelected = selected && selected->id == org.id;
         auto *row = new OrganisationRow(org, isSelected, list);
         connect(row, &QPushButton::clicked, this, [this, org] {
@@ -394,30 +399,36 @@ QWidget *GitHubConnectStepView::buildOrganisationList(QWidget *parent) {
             if (org.isAdmin && m_context.appState)
                 m_context.appState->setSelectedOrg(org);
         });
+        if (row->objectName() == focusedRow)
+            QTimer::singleShot(0, row, [row, focusReason] { row->setFocus(focusReason); });
         rows->addWidget(row);
     }
     column->addLayout(rows);
 
-    if (selected) {
-        auto *lock = new QWidget(list);
-        lock->setObjectName(QStringLiteral("selectedOrganisationNote"));
-        auto *line = new QHBoxLayout(lock);
-        line->setContentsMargins(0, 4, 0, 0);
-        line->setSpacing(4);
-        line->addWidget(new Widgets::SymbolView(
-                            QStringLiteral("lock.shield"), Style::color(Style::Color::green),
-                            Widgets::symbolSize(Style::TextStyle::caption), lock),
-                        0, Qt::AlignVCenter);
-        auto *note = Widgets::text(QStringLiteral("Only <b>%1</b> will be accessed. All other "
-                                                  "organisations are untouched.")
-                                       .arg(selected->login.toHtmlEscaped()),
-                                   Style::TextStyle::caption, Style::Color::secondaryLabel, lock);
-        note->setObjectName(QStringLiteral("selectedOrganisationText"));
-        note->setTextFormat(Qt::RichText);
-        note->setWordWrap(true);
-        line->addWidget(note, 1, Qt::AlignVCenter);
-        column->addWidget(lock);
-    }
+    // The note is always laid out and only hidden while nothing is
+    // selected, with the longest login standing in so it wraps as it will
+    // when shown: the first selection does not push the rows up.
+    auto *lock = new QWidget(list);
+    lock->setObjectName(QStringLiteral("selectedOrganisationNote"));
+    auto *line = new QHBoxLayout(lock);
+    line->setContentsMargins(0, 4, 0, 0);
+    line->setSpacing(4);
+    line->addWidget(new Widgets::SymbolView(QStringLiteral("lock.shield"),
+                                            Style::color(Style::Color::green),
+                                            Widgets::symbolSize(Style::TextStyle::caption), lock),
+                    0, Qt::AlignVCenter);
+    auto *note = Widgets::richText(
+        QStringLiteral("Only <b>%1</b> will be accessed. All other organisations are untouched."),
+        {selected ? selected->login : longestLogin}, Style::TextStyle::caption,
+        Style::Color::secondaryLabel, lock);
+    note->setObjectName(QStringLiteral("selectedOrganisationText"));
+    note->setWordWrap(true);
+    line->addWidget(note, 1, Qt::AlignVCenter);
+    QSizePolicy keep = lock->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    lock->setSizePolicy(keep);
+    lock->setVisible(selected.has_value());
+    column->addWidget(lock);
     return list;
 }
 

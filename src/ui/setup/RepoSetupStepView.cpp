@@ -12,15 +12,14 @@
 
 namespace {
 
+// One of the two radio-like choices; the mark is turned on by render().
 QPushButton *choiceRow(const QString &text, const QString &name, Widgets::SymbolView **mark,
                        QWidget *parent) {
-    auto *button = new QPushButton(parent);
+    auto *button = new Widgets::ClickableRow(parent);
     button->setObjectName(name);
     button->setAccessibleName(text);
-    button->setFlat(true);
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     auto *row = new QHBoxLayout(button);
-    row->setContentsMargins(0, 2, 0, 2);
+    row->setContentsMargins(4, 2, 4, 2);
     row->setSpacing(6);
     *mark = new Widgets::SymbolView(QStringLiteral("circle"), Style::color(Style::Color::label),
                                     Widgets::symbolSize(Style::TextStyle::caption), button);
@@ -31,7 +30,6 @@ QPushButton *choiceRow(const QString &text, const QString &name, Widgets::Symbol
     (*mark)->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     button->setMinimumHeight(row->sizeHint().height());
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return button;
 }
 
@@ -63,34 +61,81 @@ RepoSetupStepView::RepoSetupStepView(const UiContext &context, QWidget *parent)
                                                     "configuration, agents, and skills."),
                                      Style::TextStyle::body, Style::Color::secondaryLabel, 450,
                                      Qt::AlignHCenter, this));
+    Widgets::addCapped(column, buildOptions(), 450);
+    Widgets::addCapped(column, buildNavigation(), 500);
+    column->addStretch(1);
 
+    connect(m_repoNameInput, &QLineEdit::textChanged, this, &RepoSetupStepView::render);
+    connect(m_existingRepoSearch, &QLineEdit::textChanged, this, &RepoSetupStepView::render);
+    connect(m_repoNameInput, &QLineEdit::returnPressed, this,
+            &RepoSetupStepView::continueToProtections);
+    connect(m_existingRepoSearch, &QLineEdit::returnPressed, this,
+            &RepoSetupStepView::continueToProtections);
+    if (context.appState)
+        connect(context.appState, &AppState::selectedOrgChanged, this, &RepoSetupStepView::render);
+    render();
+}
+
+QWidget *RepoSetupStepView::buildOptions() {
     auto *options = new QWidget(this);
     options->setObjectName(QStringLiteral("repoOptions"));
-
     auto *optionColumn = new QVBoxLayout(options);
     optionColumn->setContentsMargins(0, 0, 0, 0);
     optionColumn->setSpacing(16);
-
-    m_organisationRow = new QWidget(options);
-    m_organisationRow->setObjectName(QStringLiteral("repoOrganisationRow"));
-    auto *orgLine = new QHBoxLayout(m_organisationRow);
-    orgLine->setContentsMargins(0, 0, 0, 0);
-    orgLine->addWidget(Widgets::text(QStringLiteral("Organisation:"), Style::TextStyle::body,
-                                     Style::Color::secondaryLabel, m_organisationRow));
-    m_organisationLogin = new QLabel(m_organisationRow);
-    m_organisationLogin->setObjectName(QStringLiteral("repoOrganisationLogin"));
-    m_organisationLogin->setFont(Style::font(Style::TextStyle::body, QFont::Medium));
-    orgLine->addWidget(m_organisationLogin);
-    orgLine->addStretch(1);
-    optionColumn->addWidget(m_organisationRow);
+    optionColumn->addWidget(buildOrganisationLine(options));
 
     QPushButton *createChoice =
         choiceRow(QStringLiteral("Create a new repository"),
                   QStringLiteral("createNewRepositoryChoice"), &m_createMark, options);
     connect(createChoice, &QPushButton::clicked, this, [this] { setCreateNew(true); });
     optionColumn->addWidget(createChoice);
+    m_newRepository = indented(buildNewRepositoryFields(options), options);
+    optionColumn->addWidget(m_newRepository);
 
-    auto *newRepository = new QWidget(options);
+    QPushButton *existingChoice =
+        choiceRow(QStringLiteral("Use an existing repository"),
+                  QStringLiteral("useExistingRepositoryChoice"), &m_existingMark, options);
+    connect(existingChoice, &QPushButton::clicked, this, [this] { setCreateNew(false); });
+    optionColumn->addWidget(existingChoice);
+
+    m_existingRepoSearch = new QLineEdit(options);
+    m_existingRepoSearch->setObjectName(QStringLiteral("existingRepoSearch"));
+    m_existingRepoSearch->setPlaceholderText(QStringLiteral("Search repositories..."));
+    m_existingRepoSearch->setFont(Style::font(Style::TextStyle::body));
+    m_existingRepoSearch->setMinimumWidth(300);
+    m_existingRepoSearch->setMaximumWidth(300);
+    m_existingRepository = indented(m_existingRepoSearch, options);
+    optionColumn->addWidget(m_existingRepository);
+
+    // Only one of the two field blocks shows at a time. The block keeps the
+    // height it has with the taller one, rows at its top, so switching
+    // choices does not re-centre the screen under the pointer.
+    const int shorter =
+        qMin(m_newRepository->sizeHint().height(), m_existingRepository->sizeHint().height());
+    options->setMinimumHeight(optionColumn->sizeHint().height() - shorter -
+                              optionColumn->spacing());
+    optionColumn->addStretch(1);
+    return options;
+}
+
+QWidget *RepoSetupStepView::buildOrganisationLine(QWidget *parent) {
+    m_organisationRow = new QWidget(parent);
+    m_organisationRow->setObjectName(QStringLiteral("repoOrganisationRow"));
+    auto *orgLine = new QHBoxLayout(m_organisationRow);
+    orgLine->setContentsMargins(0, 0, 0, 0);
+    orgLine->addWidget(Widgets::text(QStringLiteral("Organisation:"), Style::TextStyle::body,
+                                     Style::Color::secondaryLabel, m_organisationRow));
+    m_organisationLogin =
+        Widgets::text(QString(), Style::TextStyle::body, Style::Color::label, m_organisationRow);
+    m_organisationLogin->setObjectName(QStringLiteral("repoOrganisationLogin"));
+    m_organisationLogin->setFont(Style::font(Style::TextStyle::body, QFont::Medium));
+    orgLine->addWidget(m_organisationLogin);
+    orgLine->addStretch(1);
+    return m_organisationRow;
+}
+
+QWidget *RepoSetupStepView::buildNewRepositoryFields(QWidget *parent) {
+    auto *newRepository = new QWidget(parent);
     auto *newColumn = new QVBoxLayout(newRepository);
     newColumn->setContentsMargins(0, 0, 0, 0);
     newColumn->setSpacing(6);
@@ -112,25 +157,10 @@ RepoSetupStepView::RepoSetupStepView(const UiContext &context, QWidget *parent)
     newColumn->addWidget(Widgets::text(QStringLiteral("Visibility: Private (enforced)"),
                                        Style::TextStyle::caption, Style::Color::secondaryLabel,
                                        newRepository));
-    m_newRepository = indented(newRepository, options);
-    optionColumn->addWidget(m_newRepository);
+    return newRepository;
+}
 
-    QPushButton *existingChoice =
-        choiceRow(QStringLiteral("Use an existing repository"),
-                  QStringLiteral("useExistingRepositoryChoice"), &m_existingMark, options);
-    connect(existingChoice, &QPushButton::clicked, this, [this] { setCreateNew(false); });
-    optionColumn->addWidget(existingChoice);
-
-    m_existingRepoSearch = new QLineEdit(options);
-    m_existingRepoSearch->setObjectName(QStringLiteral("existingRepoSearch"));
-    m_existingRepoSearch->setPlaceholderText(QStringLiteral("Search repositories..."));
-    m_existingRepoSearch->setFont(Style::font(Style::TextStyle::body));
-    m_existingRepoSearch->setMinimumWidth(300);
-    m_existingRepoSearch->setMaximumWidth(300);
-    m_existingRepository = indented(m_existingRepoSearch, options);
-    optionColumn->addWidget(m_existingRepository);
-    Widgets::addCapped(column, options, 450);
-
+QWidget *RepoSetupStepView::buildNavigation() {
     auto *buttons = new QWidget(this);
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(0, 0, 0, 0);
@@ -148,18 +178,7 @@ RepoSetupStepView::RepoSetupStepView(const UiContext &context, QWidget *parent)
     buttonRow->addWidget(back);
     buttonRow->addStretch(1);
     buttonRow->addWidget(m_continue);
-    Widgets::addCapped(column, buttons, 500);
-    column->addStretch(1);
-
-    connect(m_repoNameInput, &QLineEdit::textChanged, this, &RepoSetupStepView::render);
-    connect(m_existingRepoSearch, &QLineEdit::textChanged, this, &RepoSetupStepView::render);
-    connect(m_repoNameInput, &QLineEdit::returnPressed, this,
-            &RepoSetupStepView::continueToProtections);
-    connect(m_existingRepoSearch, &QLineEdit::returnPressed, this,
-            &RepoSetupStepView::continueToProtections);
-    if (context.appState)
-        connect(context.appState, &AppState::selectedOrgChanged, this, &RepoSetupStepView::render);
-    render();
+    return buttons;
 }
 
 void RepoSetupStepView::setCreateNew(bool createNew) {

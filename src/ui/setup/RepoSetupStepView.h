@@ -22,6 +22,10 @@ public:
     bool createNew() const { return m_createNew; }
 
 private:
+    QWidget *buildOptions();
+    QWidget *buildOrganisationLine(QWidget *parent);
+    QWidget *buildNewRepositoryFields(QWidget *parent);
+    QWidget *buildNavigation();
     void setCreateNew(bool createNew);
     void render();
     QString chosenName() const;

@@ -2,6 +2,7 @@
 
 #include "AppState.h"
 #include "HealthCheckService.h"
+#include "PlatformWords.h"
 #include "Style.h"
 #include "Widgets.h"
 
@@ -37,15 +38,27 @@ void SetupCompleteStepView::render() {
 }
 
 QWidget *SetupCompleteStepView::buildContent() {
-    AppState *state = m_context.appState;
-    const bool setupMode = state->isSetupMode();
     auto *content = new QWidget(this);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(40, 40, 40, 40);
     column->setSpacing(24);
     column->addStretch(1);
+    column->addWidget(buildHeading(content), 0, Qt::AlignHCenter);
+    column->addWidget(buildSummary(content), 0, Qt::AlignHCenter);
+    QLabel *note = Widgets::wrappedText(
+        QStringLiteral("KeelMark is now running in your ") + PlatformWords::trayPlace() +
+            QStringLiteral(". Click the icon anytime to check status."),
+        Style::TextStyle::caption, Style::Color::secondaryLabel, 400, Qt::AlignHCenter, content);
+    note->setObjectName(QStringLiteral("completeTrayNote"));
+    column->addWidget(note, 0, Qt::AlignHCenter);
+    column->addLayout(buildButtons(content));
+    column->addStretch(1);
+    return content;
+}
 
-    auto *heading = new QWidget(content);
+QWidget *SetupCompleteStepView::buildHeading(QWidget *parent) {
+    const bool setupMode = m_context.appState->isSetupMode();
+    auto *heading = new QWidget(parent);
     auto *headingColumn = new QVBoxLayout(heading);
     headingColumn->setContentsMargins(0, 0, 0, 0);
     headingColumn->setSpacing(12);
@@ -72,9 +85,12 @@ QWidget *SetupCompleteStepView::buildContent() {
                             Style::Color::secondaryLabel, heading);
     text->setObjectName(QStringLiteral("completeText"));
     headingColumn->addWidget(text, 0, Qt::AlignHCenter);
-    column->addWidget(heading, 0, Qt::AlignHCenter);
+    return heading;
+}
 
-    auto *summary = new QWidget(content);
+QWidget *SetupCompleteStepView::buildSummary(QWidget *parent) {
+    AppState *state = m_context.appState;
+    auto *summary = new QWidget(parent);
     summary->setObjectName(QStringLiteral("completeSummary"));
     summary->setFixedWidth(400);
     auto *rows = new QVBoxLayout(summary);
@@ -101,23 +117,18 @@ QWidget *SetupCompleteStepView::buildContent() {
     else
         addRow(QStringLiteral("summaryBranchProtection"), QStringLiteral("clock"),
                Style::Color::orange, QStringLiteral("Branch protection: pending verification"));
-    if (setupMode)
+    if (state->isSetupMode())
         addRow(QStringLiteral("summaryAuthorityTransfer"), QStringLiteral("xmark.circle.fill"),
                Style::Color::orange, QStringLiteral("Authority transfer: pending"));
-    column->addWidget(summary, 0, Qt::AlignHCenter);
+    return summary;
+}
 
-    column->addWidget(
-        Widgets::wrappedText(QStringLiteral("KeelMark is now running in your menu bar. Click the "
-                                            "icon anytime to check status."),
-                             Style::TextStyle::caption, Style::Color::secondaryLabel, 400,
-                             Qt::AlignHCenter, content),
-        0, Qt::AlignHCenter);
-
+QHBoxLayout *SetupCompleteStepView::buildButtons(QWidget *parent) {
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(12);
     buttons->addStretch(1);
-    if (!setupMode) {
-        auto *open = new QPushButton(QStringLiteral("Open Dashboard"), content);
+    if (!m_context.appState->isSetupMode()) {
+        auto *open = new QPushButton(QStringLiteral("Open Dashboard"), parent);
         open->setObjectName(QStringLiteral("openDashboardButton"));
         Style::styleButton(open, Style::ButtonStyle::prominent);
         connect(open, &QPushButton::clicked, this,
@@ -125,10 +136,10 @@ QWidget *SetupCompleteStepView::buildContent() {
         buttons->addWidget(open);
     } else {
         // The hand-over itself is not built yet; the button stays inert.
-        auto *transfer = new QPushButton(QStringLiteral("Transfer Authority Now →"), content);
+        auto *transfer = new QPushButton(QStringLiteral("Transfer Authority Now →"), parent);
         transfer->setObjectName(QStringLiteral("transferAuthorityButton"));
         Style::styleButton(transfer, Style::ButtonStyle::prominent);
-        auto *later = new QPushButton(QStringLiteral("Do This Later"), content);
+        auto *later = new QPushButton(QStringLiteral("Do This Later"), parent);
         later->setObjectName(QStringLiteral("doThisLaterButton"));
         Style::styleButton(later, Style::ButtonStyle::bordered);
         connect(later, &QPushButton::clicked, this,
@@ -137,9 +148,7 @@ QWidget *SetupCompleteStepView::buildContent() {
         buttons->addWidget(later);
     }
     buttons->addStretch(1);
-    column->addLayout(buttons);
-    column->addStretch(1);
-    return content;
+    return buttons;
 }
 
 void SetupCompleteStepView::finish(MachineStatusState status) {

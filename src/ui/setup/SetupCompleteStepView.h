@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+class QHBoxLayout;
+
 // The last wizard screen: a summary and the button that finishes setup,
 // sets the first machine status and starts the heartbeat.
 class SetupCompleteStepView : public QWidget {
@@ -16,6 +18,9 @@ public:
 private:
     void render();
     QWidget *buildContent();
+    QWidget *buildHeading(QWidget *parent);
+    QWidget *buildSummary(QWidget *parent);
+    QHBoxLayout *buildButtons(QWidget *parent);
     void finish(MachineStatusState status);
 
     UiContext m_context;

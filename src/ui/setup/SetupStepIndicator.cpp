@@ -8,6 +8,7 @@
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -64,7 +65,8 @@ protected:
             painter.setPen(Qt::NoPen);
             painter.setBrush(Style::accentColor());
             painter.drawEllipse(marker.center(), 10, 10);
-            const QPixmap icon = Icons::pixmap(iconName(m_step), Qt::white, 12);
+            const QPixmap icon =
+                Icons::pixmap(iconName(m_step), Style::color(Style::Color::onAccent), 12);
             painter.drawPixmap(QPointF(marker.center().x() - 6, marker.center().y() - 6), icon);
             break;
         }
@@ -82,7 +84,7 @@ private:
 };
 
 // One row: the whole rectangle is the hit area, and only a finished step
-// answers a click.
+// answers a click, or Space/Enter once it has keyboard focus.
 class StepRow : public QWidget {
 public:
     StepRow(SetupStep step, AppState *appState, QWidget *parent)
@@ -122,6 +124,14 @@ public:
             setCursor(Qt::PointingHandCursor);
         else
             unsetCursor();
+        // Only a step one can go back to is a stop for the Tab key.
+        setFocusPolicy(m_completed ? Qt::StrongFocus : Qt::NoFocus);
+        if (!m_completed && hasFocus())
+            clearFocus();
+        setAccessibleDescription(
+            SetupStepIndicator::statusText(status) +
+            (m_completed ? QStringLiteral(", press to go back to this step") : QString()));
+        update();
     }
 
 protected:
@@ -134,17 +144,56 @@ protected:
         const bool click = m_pressed && event->button() == Qt::LeftButton &&
                            rect().contains(event->position().toPoint());
         m_pressed = false;
-        if (click && m_completed && m_appState)
-            m_appState->setCurrentSetupStep(m_step);
+        if (click)
+            activate();
+    }
+
+    void keyPressEvent(QKeyEvent *event) override {
+        m_focusRing = true;
+        update();
+        switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            activate();
+            event->accept();
+            return;
+        default:
+            QWidget::keyPressEvent(event);
+        }
+    }
+
+    void paintEvent(QPaintEvent *) override {
+        if (!hasFocus() || !m_focusRing)
+            return;
+        QPainter painter(this);
+        Widgets::paintFocusRing(painter, this);
+    }
+
+    void focusInEvent(QFocusEvent *event) override {
+        m_focusRing = Widgets::showsFocusRing(event->reason());
+        QWidget::focusInEvent(event);
+        update();
+    }
+
+    void focusOutEvent(QFocusEvent *event) override {
+        QWidget::focusOutEvent(event);
+        update();
     }
 
 private:
+    void activate() {
+        if (m_completed && m_appState)
+            m_appState->setCurrentSetupStep(m_step);
+    }
+
     SetupStep m_step;
     AppState *m_appState;
     StepMarker *m_marker;
     QLabel *m_label;
     bool m_completed = false;
     bool m_pressed = false;
+    bool m_focusRing = false;
 };
 
 } // namespace
@@ -153,6 +202,8 @@ SetupStepIndicator::SetupStepIndicator(const UiContext &context, QWidget *parent
     : QWidget(parent)
     , m_context(context) {
     setObjectName(QStringLiteral("setupStepIndicator"));
+    setAccessibleName(QStringLiteral("Setup steps"));
+    setAccessibleDescription(QStringLiteral("Finished steps can be revisited"));
     setFixedWidth(180);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
 
@@ -186,14 +237,11 @@ SetupStepIndicator::SetupStepIndicator(const UiContext &context, QWidget *parent
     help->setObjectName(QStringLiteral("setupHelpLink"));
     help->setFont(Style::font(Style::TextStyle::caption));
     const int size = Widgets::symbolSize(Style::TextStyle::caption);
-    const QColor secondary = Style::color(Style::Color::secondaryLabel);
-    help->setIcon(Icons::icon(QStringLiteral("questionmark.circle"), secondary, size));
+    help->setIcon(Icons::icon(QStringLiteral("questionmark.circle"),
+                              Style::color(Style::Color::secondaryLabel), size));
     help->setIconSize(QSize(size, size));
     Style::styleButton(help, Style::ButtonStyle::plain);
-    Style::applyColor(help, Style::Color::secondaryLabel);
-    help->setStyleSheet(
-        help->styleSheet() +
-        QStringLiteral("QAbstractButton { color: %1; }").arg(secondary.name(QColor::HexArgb)));
+    Style::setButtonTextColor(help, Style::Color::secondaryLabel);
     help->setCursor(Qt::PointingHandCursor);
     connect(help, &QPushButton::clicked, this, [] {
         QDesktopServices::openUrl(

@@ -13,20 +13,18 @@ namespace {
 
 // A bordered button whose label is a title over a wrapping description; it
 // sizes itself from its text so the description is never cut off.
-class RoleCard : public QPushButton {
+class RoleCard : public Widgets::ClickableRow {
 public:
     static constexpr int labelWidth = 400;
     static constexpr int padding = 12;
 
     RoleCard(const QString &title, const QString &description, QWidget *parent)
-        : QPushButton(parent) {
+        : Widgets::ClickableRow(parent) {
         setAccessibleName(title);
         setAccessibleDescription(description);
-        Style::styleButton(this, Style::ButtonStyle::bordered, Style::ControlSize::large);
-        // The label is laid out by the card; the style sheet's padding would
-        // only shift it.
-        setStyleSheet(styleSheet() +
-                      QStringLiteral("QPushButton { padding: 0px; text-align: left; }"));
+        setFlat(false);
+        // The label is laid out by the card, so the card look has no padding.
+        Style::styleButton(this, Style::ButtonStyle::card, Style::ControlSize::large);
 
         auto *column = new QVBoxLayout(this);
         column->setContentsMargins(padding, padding, padding, padding);

@@ -1,5 +1,6 @@
 #include "Icons.h"
 #include "Style.h"
+#include "Widgets.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -57,6 +58,31 @@ private slots:
         QVERIFY2(countPixels(image, [&](QColor c) { return c.alpha() > 128 && red(c); }) > 10,
                  "the icon is not drawn in the asked colour");
         QCOMPARE(countPixels(image, [&](QColor c) { return c.alpha() > 128 && !red(c); }), 0);
+    }
+
+    // User data never becomes markup: plain labels take it as typed, and
+    // rich text escapes every value in one pass (a value holding "%2" must
+    // not pick up the next one).
+    void userDataStaysText_data() {
+        QTest::addColumn<QString>("markup");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("markup in a value")
+            << "Only <b>%1</b>" << QStringList{"<i>x</i>"} << "Only <b>&lt;i&gt;x&lt;/i&gt;</b>";
+        QTest::newRow("placeholder in a value")
+            << "%1 and %2" << QStringList{"%2", "y"} << "%2 and y";
+        QTest::newRow("ampersand and quote") << "%1" << QStringList{"a&b\"c"} << "a&amp;b&quot;c";
+        QTest::newRow("no value for a placeholder") << "%1 %3" << QStringList{"a"} << "a %3";
+    }
+    void userDataStaysText() {
+        QFETCH(QString, markup);
+        QFETCH(QStringList, values);
+        QFETCH(QString, shown);
+        std::unique_ptr<QLabel> rich(Widgets::richText(markup, values, Style::TextStyle::body));
+        QCOMPARE(rich->text(), shown);
+        QCOMPARE(rich->textFormat(), Qt::RichText);
+        std::unique_ptr<QLabel> plain(Widgets::text(values.first(), Style::TextStyle::body));
+        QCOMPARE(plain->textFormat(), Qt::PlainText);
     }
 
     // Offscreen, a missing font still "draws" boxes, so compare real glyph

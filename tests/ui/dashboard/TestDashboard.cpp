@@ -9,13 +9,13 @@
 #include "HealthCheckService.h"
 #include "LocaleFormat.h"
 #include "MainWindowView.h"
-#include "PageWidgets.h"
 #include "SecurityPageView.h"
 #include "SettingsPageView.h"
 #include "StatusPageView.h"
 #include "Style.h"
 #include "TeamPageView.h"
 #include "UiTestSupport.h"
+#include "Widgets.h"
 
 #include <QListWidget>
 #include <QMetaMethod>
@@ -35,8 +35,8 @@ QList<TeamMember> membersWithRoles(const QList<MachineRole> &roles) {
     return members;
 }
 
-StatusRow *row(const QWidget *page, const QString &name) {
-    return page->findChild<StatusRow *>(name);
+Widgets::StatusRow *row(const QWidget *page, const QString &name) {
+    return page->findChild<Widgets::StatusRow *>(name);
 }
 
 } // namespace
@@ -155,6 +155,23 @@ private slots:
         QCOMPARE(changes.count(), 0);
     }
 
+    // The keys move the page too, and the list shows where focus is.
+    void sidebarAnswersTheKeyboardWithVisibleFocus() {
+        auto window = showWindow<MainWindowView>();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QListWidget *sidebar = window->sidebar();
+        const QRect current = sidebar->visualItemRect(sidebar->item(0));
+        sidebar->clearFocus();
+        const QImage unfocused = sidebar->viewport()->grab(current).toImage();
+        sidebar->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(sidebar->hasFocus());
+        QVERIFY2(sidebar->viewport()->grab(current).toImage() != unfocused, "no focus ring");
+        QTest::keyClick(sidebar, Qt::Key_Down);
+        QCOMPARE(window->selectedItem(), SidebarItem::gitHub);
+        QCOMPARE(window->currentPage()->objectName(), QString("gitHubPage"));
+    }
+
     void bannerComesAndGoesWithoutChangingThePage() {
         m_state->setIsSetupMode(true);
         {
@@ -200,12 +217,19 @@ private slots:
 
         // An organisation but no repository yet: its name with a grey cross.
         chooseRepo(*m_state);
-        StatusRow *gitHub = row(&page, "gitHubRow");
+        Widgets::StatusRow *gitHub = row(&page, "gitHubRow");
         QCOMPARE(gitHub->value(), QString("acme/ops"));
         QVERIFY(!gitHub->isOk());
 
+        QCOMPARE(gitHub->accessibleName(), QString("GitHub"));
+        QCOMPARE(gitHub->accessibleDescription(), QString("Not OK: acme/ops"));
+
         m_state->setMachineStatus(MachineStatusState::tamperAlert);
         QCOMPARE(labelText(&page, "statusLabel"), QString("Alert — check dashboard"));
+        // The dot's colour alone would leave a screen reader with nothing.
+        const auto *dot = page.findChild<QWidget *>("statusDot");
+        QCOMPARE(dot->accessibleName(), QString("Machine status"));
+        QCOMPARE(dot->accessibleDescription(), QString("Alert — check dashboard"));
         m_state->setSelectedOrg(std::nullopt);
         QCOMPARE(gitHub->value(), QString("Not connected"));
 

@@ -6,6 +6,7 @@
 #include "GitHubConnectStepView.h"
 #include "GitHubTestBench.h"
 #include "HealthCheckService.h"
+#include "PlatformWords.h"
 #include "ProtectionProgressStepView.h"
 #include "ProtectionRun.h"
 #include "RepoSetupStepView.h"
@@ -60,6 +61,32 @@ private:
     void signIn() {
         m_state->setGitHubConnected(true);
         m_state->setGitHubUsername(kUser);
+    }
+
+    // Gives `name` keyboard focus, checks that focus shows, then presses `key`.
+    void pressWithKeyboard(QWidget *view, const QString &name, int key) {
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        QWidget *widget = visibleChild(view, name);
+        QVERIFY2(widget, qPrintable(name));
+        // An activated window may already have focused its first stop.
+        widget->clearFocus();
+        const QImage unfocused = widget->grab().toImage();
+        widget->setFocus(Qt::TabFocusReason);
+        QVERIFY2(widget->hasFocus(), qPrintable(name + " takes no focus"));
+        QVERIFY2(widget->grab().toImage() != unfocused, qPrintable(name + " shows no focus"));
+        QTest::keyClick(widget, Qt::Key(key));
+    }
+
+    // Where each named widget sits in the screen.
+    static QList<QRect> placesOf(QWidget *view, const QStringList &names) {
+        QCoreApplication::sendPostedEvents();
+        QList<QRect> places;
+        for (const QString &name : names) {
+            const QWidget *widget = visibleChild(view, name);
+            places.append(widget ? QRect(widget->mapTo(view, QPoint()), widget->size()) : QRect());
+        }
+        return places;
     }
 
     QStringList protectionRows(QWidget *view) const {
@@ -147,6 +174,78 @@ private slots:
         m_state->setCurrentSetupStep(SetupStep::approveExtension);
         QVERIFY(visibleChild(wizard, "extensionApprovalStep"));
         QVERIFY(!visibleChild(wizard, "repoSetupStep"));
+    }
+
+    // --- Keyboard, screen readers, stable layout ---
+
+    // Every custom clickable shows focus and answers Space, Return and Enter.
+    void customClickablesAnswerTheKeyboard_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("space") << int(Qt::Key_Space);
+        QTest::newRow("return") << int(Qt::Key_Return);
+        QTest::newRow("enter") << int(Qt::Key_Enter);
+    }
+    void customClickablesAnswerTheKeyboard() {
+        QFETCH(int, key);
+        m_state->setCurrentSetupStep(SetupStep::setupRepo);
+        pressWithKeyboard(show<SetupStepIndicator>(), "stepRow_welcome", key);
+        QCOMPARE(m_state->currentSetupStep(), SetupStep::welcome);
+
+        pressWithKeyboard(show<WelcomeStepView>(), "roleForMyselfCard", key);
+        QCOMPARE(m_state->currentSetupStep(), SetupStep::connectGitHub);
+
+        signIn();
+        m_state->setGitHubOrgs({kAcme, GitHubOrg{2, "beta", true}});
+        auto *connect = show<GitHubConnectStepView>();
+        pressWithKeyboard(connect, "orgRow_beta", key);
+        QCOMPARE(m_state->selectedOrg()->login, QString("beta"));
+        // The rows are rebuilt; focus must stay on the chosen one.
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), QString("orgRow_beta"));
+
+        auto *repo = show<RepoSetupStepView>();
+        pressWithKeyboard(repo, "useExistingRepositoryChoice", key);
+        QVERIFY(!repo->createNew());
+    }
+
+    void customWidgetsAreNamedForScreenReaders() {
+        m_state->setCurrentSetupStep(SetupStep::setupRepo);
+        auto *indicator = show<SetupStepIndicator>();
+        QVERIFY(!indicator->accessibleName().isEmpty());
+        for (SetupStep step : allSetupSteps()) {
+            const QWidget *row = indicator->findChild<QWidget *>("stepRow_" + toText(step));
+            QVERIFY(!row->accessibleName().isEmpty());
+            QVERIFY(
+                row->accessibleDescription().startsWith(row->property("stepStatus").toString()));
+        }
+
+        signIn();
+        m_state->setGitHubOrgs({kAcme, GitHubOrg{2, "other", false}});
+        auto *view = show<GitHubConnectStepView>();
+        const QWidget *acme = visibleChild(view, "orgRow_" + kOrg);
+        const QWidget *other = visibleChild(view, "orgRow_other");
+        QCOMPARE(other->accessibleName(), QString("other"));
+        QVERIFY(!acme->accessibleDescription().isEmpty());
+        QVERIFY(
+            other->accessibleDescription().contains("admin access required", Qt::CaseInsensitive));
+    }
+
+    // Choosing must not move what is under the pointer: the rows of the
+    // organisation list, and the repository step's block.
+    void choosingMovesNothingUnderThePointer() {
+        signIn();
+        m_state->setGitHubOrgs({kAcme, GitHubOrg{2, "beta", true}, GitHubOrg{3, "other", false}});
+        auto *connect = show<GitHubConnectStepView>();
+        const QStringList rows{"orgRow_" + kOrg, "orgRow_beta", "orgRow_other"};
+        const QList<QRect> before = placesOf(connect, rows);
+        QTest::mouseClick(visibleChild(connect, "orgRow_beta"), Qt::LeftButton);
+        QVERIFY(m_state->selectedOrg());
+        QCOMPARE(placesOf(connect, rows), before);
+
+        auto *repo = show<RepoSetupStepView>();
+        const QStringList block{"screenTitle", "createNewRepositoryChoice"};
+        const QList<QRect> creating = placesOf(repo, block);
+        QTest::mouseClick(visibleChild(repo, "useExistingRepositoryChoice"), Qt::LeftButton);
+        QCOMPARE(placesOf(repo, block), creating);
     }
 
     // --- Welcome ---
@@ -333,6 +432,21 @@ private slots:
     void extensionSkipAndInertActivate() {
         m_state->setCurrentSetupStep(SetupStep::approveExtension);
         auto *view = show<ExtensionApprovalStepView>();
+        // The desktop's own words, from the one place that holds them.
+        QCOMPARE(labelText(view, "extensionApprovalReason"),
+                 PlatformWords::extensionApprovalReason());
+        QCOMPARE(labelTexts(view, "extensionInstruction"), PlatformWords::extensionApprovalSteps());
+        // "Skip" reads in the secondary colour: no text pixel as dark as
+        // primary text.
+        const QImage skip = visibleChild(view, "skipExtensionButton")
+                                ->grab()
+                                .toImage()
+                                .convertToFormat(QImage::Format_RGB32);
+        int dark = 0;
+        for (int y = 0; y < skip.height(); ++y)
+            for (int x = 0; x < skip.width(); ++x)
+                dark += QColor(skip.pixel(x, y)).value() < 60 ? 1 : 0;
+        QCOMPARE(dark, 0);
         visibleChild<QPushButton>(view, "activateExtensionButton")->click();
         QCOMPARE(m_state->currentSetupStep(), SetupStep::approveExtension);
         visibleChild<QPushButton>(view, "skipExtensionButton")->click();
@@ -418,6 +532,7 @@ private slots:
         QCOMPARE(bool(visibleChild(view, "summaryAuthorityTransferText")), setupMode);
         QCOMPARE(bool(visibleChild(view, "openDashboardButton")), !setupMode);
         QCOMPARE(bool(visibleChild(view, "doThisLaterButton")), setupMode);
+        QVERIFY(labelText(view, "completeTrayNote").contains(PlatformWords::trayPlace()));
     }
 
     void finishingMarksSetupCompleteAndStartsHeartbeat_data() {
