@@ -20,9 +20,12 @@ DesktopNotifier::Route TrayMessageNotifier::showWithoutService(
     QSystemTrayIcon *tray, const DesktopNotification &notification, const QString &why) {
     const bool balloon = tray && tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable() &&
                          QSystemTrayIcon::supportsMessages();
-    qCInfo(lcTrayNotify).noquote()
-        << "notification" << (balloon ? "(tray)" : "(log only)") << notification.title << "-"
-        << notification.body << (why.isEmpty() ? QString() : QStringLiteral("; ") + why);
+    QString line = QStringLiteral("notification (%1): %2 - %3")
+                       .arg(balloon ? QStringLiteral("tray") : QStringLiteral("log only"),
+                            notification.title, notification.body);
+    if (!why.isEmpty())
+        line += QStringLiteral(" (") + why + QLatin1Char(')');
+    qCInfo(lcTrayNotify).noquote() << line;
     if (!balloon)
         return Route::logOnly;
     tray->showMessage(notification.title, notification.body, tray->icon());
