@@ -60,7 +60,6 @@ public:
     PopoverWindow *popover() const { return m_popover; }
     SettingsWindow *settingsWindow() const { return m_settingsWindow; }
     SettingsWindowRoot *settingsWindowRoot() const { return m_root; }
-    StatusNotifications *notifications() const { return m_notifications; }
     const UiContext &context() const { return m_context; }
 
     static bool isSignInCallback(const QUrl &url);
