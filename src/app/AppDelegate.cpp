@@ -5,10 +5,12 @@
 #include "GitHubService.h"
 #include "HealthCheckService.h"
 #include "Icons.h"
+#include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
 #include "PopoverWindow.h"
 #include "SettingsWindow.h"
 #include "SettingsWindowRoot.h"
+#include "StatusNotifications.h"
 #include "Style.h"
 #include "Widgets.h"
 
@@ -92,6 +94,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_trayAvailable = m_options.trayAvailable();
     setupStatusItem();
     setupPopover();
+    setupNotifications();
     writeLaunchLines();
 
     AppState *state = m_context.appState;
@@ -173,6 +176,21 @@ void AppDelegate::setupStatusItem() {
     m_statusItem->show();
 }
 
+void AppDelegate::setupNotifications() {
+    // After the tray icon: it is the notifier's fallback.
+    m_notifications = new StatusNotifications(
+        m_context.appState, createDesktopNotifier(m_statusItem), NotificationPolicy(), this);
+    connect(m_notifications, &StatusNotifications::activated, this, &AppDelegate::openStatusPage);
+    connect(m_context.appState, &AppState::machineStatusChanged, this,
+            &AppDelegate::updateStatusToolTip);
+    updateStatusToolTip();
+}
+
+void AppDelegate::updateStatusToolTip() {
+    if (m_statusItem)
+        m_statusItem->setToolTip(QStringLiteral("KeelMark: ") + m_context.appState->statusLabel());
+}
+
 void AppDelegate::setupPopover() {
     const QPointer<AppDelegate> self(this);
     auto *content = new MenuBarPopoverView(
@@ -237,6 +255,12 @@ void AppDelegate::openSettingsWindow() {
     m_settingsWindow->raise();
     m_settingsWindow->activateWindow();
     emit settingsWindowOpened();
+}
+
+void AppDelegate::openStatusPage() {
+    openSettingsWindow();
+    if (auto *dashboard = qobject_cast<MainWindowView *>(m_root->content()))
+        dashboard->setSelectedItem(SidebarItem::status);
 }
 
 void AppDelegate::handleReopen() {

@@ -16,6 +16,7 @@ class QMenu;
 class QSystemTrayIcon;
 class SettingsWindow;
 class SettingsWindowRoot;
+class StatusNotifications;
 
 // Owns what is on screen outside the views: the tray icon, its popover and
 // the one window, and routes keelmark:// callbacks into the sign-in.
@@ -49,6 +50,8 @@ public:
 
     void togglePopover();
     void openSettingsWindow();
+    // The window, on the Status page when the dashboard is showing.
+    void openStatusPage();
 
     bool trayAvailable() const { return m_trayAvailable; }
     // The credential restore of the launch sequence is still under way.
@@ -71,6 +74,8 @@ signals:
 private:
     void setupStatusItem();
     void setupPopover();
+    void setupNotifications();
+    void updateStatusToolTip();
     void writeLaunchLines();
     QCoro::Task<> finishLaunch();
     QCoro::Task<> completeSignIn(QUrl url);
@@ -86,4 +91,5 @@ private:
     PopoverWindow *m_popover = nullptr;
     SettingsWindow *m_settingsWindow = nullptr;
     SettingsWindowRoot *m_root = nullptr;
+    StatusNotifications *m_notifications = nullptr;
 };
