@@ -152,8 +152,10 @@ QCoro::Task<bool> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> ap
         lookups.push_back(administersOrg(org.login, token));
     QList<GitHubOrg> orgs;
     for (qsizetype i = 0; i < responses.size(); ++i) {
-        const GitHubOrgResponse &org = responses.at(i);
-        orgs.append(GitHubOrg{org.id, org.login, co_await std::move(lookups[size_t(i)])});
+        // Awaited into a named local: g++ 12 mishandles co_await inside a
+        // braced initialiser.
+        const bool isAdmin = co_await std::move(lookups[size_t(i)]);
+        orgs.append(GitHubOrg{responses.at(i).id, responses.at(i).login, isAdmin});
     }
     if (appState) {
         appState->setGitHubOrgs(orgs);
