@@ -843,7 +843,7 @@ private slots:
                                                "commit/sha=$head",
                                                "commit/commit/tree/sha=$tree",
                                                "commit/author/login=blake",
-                                               "protected=false",
+                                               "protected=true",
                                                "protection_url=$api" + p +
                                                    "/branches/main/protection"};
         QTest::newRow("branch unknown")
@@ -879,6 +879,11 @@ private slots:
                 text.replace(name, id);
             return text;
         };
+        QJsonObject rules = protectionRules();
+        QJsonObject reviews = rules["required_pull_request_reviews"].toObject();
+        reviews["bypass_pull_request_allowances"] = QJsonObject{{"users", QJsonArray{"blake"}}};
+        rules["required_pull_request_reviews"] = reviews;
+        QCOMPARE(m_http->put(p + "/branches/main/protection", rules).status, 200);
         const HttpResult r = m_http->get(p + fill(path));
         QCOMPARE(r.status, status);
         for (const QString &e : expect)
