@@ -859,6 +859,42 @@ private slots:
                                                        "truncated=false"};
         QTest::newRow("tree by branch")
             << "/git/trees/main" << 200 << QStringList{"sha=$tree", "tree/#=2"};
+        const QString reviews = "required_pull_request_reviews/";
+        QTest::newRow("protection")
+            << "/branches/main/protection" << 200
+            << QStringList{"url=$api" + p + "/branches/main/protection",
+                           "enforce_admins/enabled=true",
+                           "allow_force_pushes/enabled=false",
+                           "allow_deletions/enabled=false",
+                           "required_linear_history/enabled=true",
+                           reviews + "dismiss_stale_reviews=true",
+                           reviews + "require_code_owner_reviews=true",
+                           reviews + "required_approving_review_count=1",
+                           reviews + "bypass_pull_request_allowances/users/0/login=blake",
+                           reviews + "dismissal_restrictions=undefined",
+                           "required_status_checks=undefined",
+                           "restrictions=undefined"};
+        QTest::newRow("compare ahead") << "/compare/$root...main" << 200
+                                       << QStringList{"status=ahead",
+                                                      "ahead_by=1",
+                                                      "behind_by=0",
+                                                      "total_commits=1",
+                                                      "commits/0/sha=$head",
+                                                      "commits/0/author/login=blake",
+                                                      "commits/0/commit/author/email=$blakeMail",
+                                                      "commits/0/committer/login=blake",
+                                                      "merge_base_commit/sha=$root",
+                                                      "files/#=1",
+                                                      "files/0/filename=docs/a.md",
+                                                      "files/0/status=added",
+                                                      "files/0/sha=$blob"};
+        QTest::newRow("compare behind")
+            << "/compare/main...$root" << 200
+            << QStringList{"status=behind", "behind_by=1", "commits/#=0", "files/#=0"};
+        QTest::newRow("compare identical")
+            << "/compare/main...$head" << 200 << QStringList{"status=identical", "ahead_by=0"};
+        QTest::newRow("compare unknown ref")
+            << "/compare/main...nope" << 404 << QStringList{"message=Not Found"};
     }
 
     void repositoryReads() {
@@ -869,11 +905,14 @@ private slots:
         m_emu->addCollaborator("northwind", "ops", "blake", "write");
         const QString root = head();
         QVERIFY(!commitOnMain(as("blake"), p, {blobEntry("docs/a.md", "A\n")}).isEmpty());
-        const QList<QPair<QString, QString>> ids{{"$api", m_emu->apiUrl().toString()},
-                                                 {"$head", head()},
-                                                 {"$root", root},
-                                                 {"$tree", m_emu->mainTreeSha("northwind", "ops")},
-                                                 {"$blob", blob("A\n")}};
+        const QList<QPair<QString, QString>> ids{
+            {"$api", m_emu->apiUrl().toString()},
+            {"$head", head()},
+            {"$blakeMail",
+             QString("%1+blake@users.noreply.github.com").arg(*m_emu->userId("blake"))},
+            {"$root", root},
+            {"$tree", m_emu->mainTreeSha("northwind", "ops")},
+            {"$blob", blob("A\n")}};
         const auto fill = [&](QString text) {
             for (const auto &[name, id] : ids)
                 text.replace(name, id);
