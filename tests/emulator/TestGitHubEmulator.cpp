@@ -929,6 +929,150 @@ private slots:
             QCOMPARE(e.section('=', 0, 0) + '=' + pick(r.body, e.section('=', 0, 0)), fill(e));
     }
 
+    // Merging a pull request into a main protected as KeelMark protects it,
+    // with CODEOWNERS naming avery; blake and casey can write, dana can read.
+    void mergeRules_data() {
+        QTest::addColumn<QStringList>("weakened");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<QStringList>("approvers");
+        QTest::addColumn<bool>("pushAfterApproval");
+        QTest::addColumn<QString>("merger");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // the first refusal met
+        const QStringList none;
+        const QString reviewNeeded = "At least 1 approving review is required";
+        QTest::newRow("code owner approves")
+            << none << "blake" << QStringList{"avery"} << false << "blake"
+            << "squash" << 200 << "";
+        QTest::newRow("rebased") << none << "blake" << QStringList{"avery"} << false << "blake"
+                                 << "rebase" << 200 << "";
+        QTest::newRow("no review") << none << "blake" << none << false << "blake"
+                                   << "squash" << 405 << reviewNeeded;
+        QTest::newRow("own approval") << none << "avery" << QStringList{"avery"} << false << "avery"
+                                      << "squash" << 405 << "Can not approve your own pull request";
+        QTest::newRow("not a code owner")
+            << none << "blake" << QStringList{"casey"} << false << "blake"
+            << "squash" << 405 << "Waiting on code owner review from @avery.";
+        QTest::newRow("reader's approval")
+            << none << "blake" << QStringList{"dana"} << false << "blake"
+            << "squash" << 405 << reviewNeeded;
+        QTest::newRow("approval gone stale")
+            << none << "blake" << QStringList{"avery"} << true << "blake"
+            << "squash" << 405 << reviewNeeded;
+        QTest::newRow("merge commit, linear history")
+            << none << "blake" << QStringList{"avery"} << false << "blake"
+            << "merge" << 405 << "This branch must not contain merge commits.";
+        QTest::newRow("reader merges") << none << "blake" << QStringList{"avery"} << false << "dana"
+                                       << "squash" << 404 << "Not Found";
+        QTest::newRow("admin, admins included") << none << "avery" << none << false << "avery"
+                                                << "squash" << 405 << reviewNeeded;
+        QTest::newRow("admin, admins not included")
+            << QStringList{"enforce_admins"} << "avery" << none << false << "avery"
+            << "squash" << 200 << "";
+        QTest::newRow("code owner rule off") << QStringList{"require_code_owner_reviews"} << "blake"
+                                             << QStringList{"casey"} << false << "blake"
+                                             << "squash" << 200 << "";
+        QTest::newRow("merge commit allowed") << QStringList{"required_linear_history"} << "blake"
+                                              << QStringList{"avery"} << false << "blake"
+                                              << "merge" << 200 << "";
+    }
+
+    void mergeRules() {
+        QFETCH(QStringList, weakened);
+        QFETCH(QString, author);
+        QFETCH(QStringList, approvers);
+        QFETCH(bool, pushAfterApproval);
+        QFETCH(QString, merger);
+        QFETCH(QString, method);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        m_emu->writeFileDirect("northwind", "ops", ".github/CODEOWNERS",
+                               QByteArray("* @blake\n/.claude/ @avery\n*.md @avery\n"));
+        for (const QString login : {"blake", "casey"})
+            m_emu->addCollaborator("northwind", "ops", login, "write");
+        m_emu->setMembership("northwind", "dana", "member");
+        QCOMPARE(m_http->put(p + "/branches/main/protection", protectionRules()).status, 200);
+        for (const QString &rule : weakened)
+            QVERIFY(m_emu->weakenProtection("northwind", "ops", rule));
+        const QString before = head();
+
+        auto outcome = m_emu->pullRequestAs("northwind", "ops", author,
+                                            {{".claude/settings.json", "{}\n"}}, approvers);
+        QVERIFY(outcome.number > 0);
+        if (pushAfterApproval)
+            QVERIFY(!m_emu
+                         ->pushAs("northwind", "ops", author, "extra.txt", "x", {},
+                                  author + "/change-1")
+                         .isEmpty());
+        const auto merged =
+            m_emu->actAs(merger, "PUT", p + QString("/pulls/%1/merge").arg(outcome.number),
+                         {{"merge_method", method}});
+        QCOMPARE(merged.status, status);
+        const QString refusal = outcome.message.isEmpty() ? merged.message() : outcome.message;
+        QVERIFY2(refusal.startsWith(message), qPrintable(refusal));
+        if (status != 200) {
+            QCOMPARE(head(), before);
+            return;
+        }
+        QCOMPARE(head(), merged.body["sha"].toString());
+        QCOMPARE(m_emu->fileOnMain("northwind", "ops", ".claude/settings.json").value_or(""),
+                 "{}\n");
+        QCOMPARE(m_emu->commitParents("northwind", "ops", head()).size(),
+                 method == "merge" ? 2 : 1);
+        // The landed commit leads back to its pull request and its reviews.
+        const HttpResult pulls = m_http->get(p + "/commits/" + head() + "/pulls");
+        QCOMPARE(pick(pulls.body, "#"), QString("1"));
+        const QJsonObject pull = pulls.array().at(0).toObject();
+        QCOMPARE(pull["number"].toInt(), outcome.number);
+        QCOMPARE(pull["merge_commit_sha"].toString(), head());
+        QCOMPARE(pull["head"]["sha"].toString(), outcome.headSha);
+        QCOMPARE(pull["user"]["login"].toString(), author);
+        QVERIFY(!pull["merged_at"].isNull());
+        const HttpResult reviews =
+            m_http->get(p + QString("/pulls/%1/reviews").arg(outcome.number));
+        QCOMPARE(pick(reviews.body, "#"), QString::number(approvers.size()));
+        if (!approvers.isEmpty())
+            QCOMPARE(pick(reviews.body, "0/state") + ' ' + pick(reviews.body, "0/user/login"),
+                     "APPROVED " + approvers.first());
+        // A direct push is not associated with any pull request.
+        m_emu->weakenProtection("northwind", "ops", "required_pull_request_reviews");
+        m_emu->weakenProtection("northwind", "ops", "enforce_admins");
+        const QString pushed = m_emu->pushAs("northwind", "ops", "avery", "a.md", "a");
+        QCOMPARE(m_http->get(p + "/commits/" + pushed + "/pulls").array().size(), 0);
+    }
+
+    // Teammates push as GitHub lets them under protection; 304s cost nothing.
+    void teammatesPushUnderProtection() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        m_emu->addCollaborator("northwind", "ops", "blake", "write");
+        QCOMPARE(m_http->put(p + "/branches/main/protection", protectionRules()).status, 200);
+        QString refusal;
+        for (const QString login : {"blake", "avery", "casey"}) {
+            QVERIFY(m_emu->pushAs("northwind", "ops", login, "a.md", "a", {}, "main", &refusal)
+                        .isEmpty());
+            QVERIFY2(refusal.startsWith(login == "casey" ? "Permission to" : "Changes must be"),
+                     qPrintable(refusal));
+        }
+        QVERIFY(!m_emu->weakenProtection("northwind", "ops", "protection"));
+        QVERIFY(m_emu->weakenProtection("northwind", "ops", "enforce_admins"));
+        QCOMPARE(pick(m_http->get(p + "/branches/main/protection").body, "enforce_admins/enabled"),
+                 QString("false"));
+        const QString sha = m_emu->pushAs("northwind", "ops", "avery", "a.md", "a");
+        QCOMPARE(head(), sha);
+        const HttpResult branch = m_http->get(p + "/branches/main");
+        QCOMPARE(pick(branch.body, "commit/committer/login"), QString("avery"));
+
+        const int used = m_emu->rateLimitUsed("avery");
+        const HttpResult again = m_http->send("GET", p + "/branches/main", {},
+                                              {{"If-None-Match", branch.header("ETag")}});
+        QCOMPARE(again.status, 304);
+        QCOMPARE(m_emu->rateLimitUsed("avery"), used);
+        QCOMPARE(again.header("x-ratelimit-used").toInt(), used);
+        QCOMPARE(again.header("x-ratelimit-remaining").toInt(), 5000 - used);
+    }
+
     // Seeding from JSON, and the standalone binary the local sandbox runs.
     void exampleSeedDescribesTheSandbox() {
         QFile file(kSeedFile);
