@@ -245,15 +245,15 @@ void EmulatorBackend::dismissStaleReviews(EmuRepo &r, const QString &branch) {
 
 HttpReply EmulatorBackend::compare(const RepoCall &call) {
     const EmuRepo &r = call.repo;
-    const QString spec = call.args.value(0);
-    qsizetype dots = spec.indexOf(QLatin1String("..."));
+    const QString range = call.args.value(0);
+    qsizetype dots = range.indexOf(QLatin1String("..."));
     const int width = dots >= 0 ? 3 : 2;
     if (dots < 0)
-        dots = spec.indexOf(QLatin1String(".."));
+        dots = range.indexOf(QLatin1String(".."));
     if (dots <= 0)
         return notFound(kCompareDoc);
-    const QString baseName = spec.left(dots);
-    const QString headName = spec.mid(dots + width);
+    const QString baseName = range.left(dots);
+    const QString headName = range.mid(dots + width);
     const QString base = resolveCommit(r, baseName);
     const QString head = resolveCommit(r, headName);
     if (base.isEmpty() || head.isEmpty())
@@ -302,14 +302,14 @@ HttpReply EmulatorBackend::compare(const RepoCall &call) {
                         {"contents_url", api + QStringLiteral("/contents/") + path +
                                              QStringLiteral("?ref=") + at}});
     }
-    const QString url = api + QStringLiteral("/compare/") + spec;
+    const QString url = api + QStringLiteral("/compare/") + range;
     return json(200, QJsonDocument(QJsonObject{
                          {"url", url},
-                         {"html_url", web + QStringLiteral("/compare/") + spec},
+                         {"html_url", web + QStringLiteral("/compare/") + range},
                          {"permalink_url",
                           web + QStringLiteral("/compare/") + base + QStringLiteral("...") + head},
-                         {"diff_url", web + QStringLiteral("/compare/") + spec + ".diff"},
-                         {"patch_url", web + QStringLiteral("/compare/") + spec + ".patch"},
+                         {"diff_url", web + QStringLiteral("/compare/") + range + ".diff"},
+                         {"patch_url", web + QStringLiteral("/compare/") + range + ".patch"},
                          {"base_commit", repoCommitJson(r, base)},
                          {"merge_base_commit", forkPoint.isEmpty()
                                                    ? QJsonValue(QJsonValue::Null)
