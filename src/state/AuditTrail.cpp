@@ -1,5 +1,6 @@
 #include "AuditTrail.h"
 
+#include "PersistenceService.h"
 #include "PlatformFiles.h"
 
 #include <QCryptographicHash>
@@ -11,7 +12,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <utility>
@@ -100,19 +100,6 @@ std::optional<RotatedName> parseRotatedName(const QString &name) {
     return RotatedName{match.captured(1), match.hasCaptured(2) ? match.captured(2).toInt() : 1};
 }
 
-// A private copy written whole or not at all.
-bool writePrivateFile(const QString &path, const QByteArray &bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
-
 QString unusedName(const QDir &dir, const QString &stem, const QString &suffix) {
     QString name = stem + suffix;
     for (int n = 2; dir.exists(name); ++n)
@@ -166,7 +153,8 @@ bool AuditTrail::setAsideTornTailLocked() {
     const QString stamp =
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     const QString name = unusedName(dir, kFileName + QStringLiteral(".torn-") + stamp, QString());
-    if (!writePrivateFile(dir.filePath(name), bytes) || !QFile::resize(filePath(), tail->start))
+    if (!PersistenceService::writePrivateFile(dir.filePath(name), bytes) ||
+        !QFile::resize(filePath(), tail->start))
         return false;
     return appendLocked(
         {QDateTime::currentDateTimeUtc(), QStringLiteral("repair"),

@@ -72,10 +72,14 @@ bool PersistenceService::save(const PersistedState &state) const {
 }
 
 bool PersistenceService::replaceFile(const QString &name, const QByteArray &bytes) const {
+    return writePrivateFile(m_directory + u'/' + name, bytes);
+}
+
+bool PersistenceService::writePrivateFile(const QString &path, const QByteArray &bytes) {
     // Written beside the file and renamed over it, so a reader never sees
     // half a file and a failed write leaves the previous one intact.
     const QMutexLocker lock(&saveMutex);
-    QSaveFile file(m_directory + u'/' + name);
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     // QSaveFile copies the old file's mode, or creates 0644; the file is

@@ -34,6 +34,9 @@ public:
     // the file was replaced.
     bool replaceFile(const QString &name, const QByteArray &bytes) const;
 
+    // The same atomic, private write for a file at any path.
+    static bool writePrivateFile(const QString &path, const QByteArray &bytes);
+
 private:
     void removeStaleTemporaryFiles() const;
 
