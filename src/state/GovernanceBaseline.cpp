@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStringDecoder>
 
 #include <limits>
 
@@ -76,16 +75,10 @@ QByteArray GovernanceBaseline::encode() const {
 }
 
 std::optional<GovernanceBaseline> GovernanceBaseline::decode(const QByteArray &bytes) {
-    // Qt's parser would quietly substitute broken UTF-8.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(bytes);
-    if (utf8.hasError())
+    const std::optional<QJsonObject> file = JsonField::fileObject(bytes);
+    if (!file)
         return std::nullopt;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *file;
 
     // Only this code writes the file, so anything it would not write means
     // the file is not one of ours.

@@ -3,7 +3,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringDecoder>
 
 QByteArray PersistedState::encode() const {
     // QJsonObject keeps its keys sorted, so the file comes out in key order.
@@ -40,18 +39,10 @@ bool readOptional(const QJsonObject &object, const QString &key, Getter get,
 } // namespace
 
 std::optional<PersistedState> PersistedState::decode(const QByteArray &bytes) {
-    // Qt's parser would quietly substitute broken UTF-8; such a file is not
-    // a state file of ours.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(bytes);
-    if (utf8.hasError())
+    const std::optional<QJsonObject> file = JsonField::fileObject(bytes);
+    if (!file)
         return std::nullopt;
-
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *file;
 
     const auto setupComplete = JsonField::boolean(object, QStringLiteral("setupComplete"));
     const auto gitHubUsername = JsonField::string(object, QStringLiteral("gitHubUsername"));

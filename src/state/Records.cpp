@@ -1,6 +1,8 @@
 #include "Records.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringDecoder>
 
 namespace JsonField {
 
@@ -28,6 +30,18 @@ std::optional<qint64> integer(const QJsonObject &object, const QString &key) {
     if (result == 0 && value.toInteger(1) != 0)
         return std::nullopt;
     return result;
+}
+
+std::optional<QJsonObject> fileObject(const QByteArray &bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    if (utf8.hasError())
+        return std::nullopt;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
 }
 
 } // namespace JsonField

@@ -80,4 +80,7 @@ std::optional<QString> string(const QJsonObject &object, const QString &key);
 std::optional<bool> boolean(const QJsonObject &object, const QString &key);
 // Accepts only JSON numbers that are whole and fit in 64 bits.
 std::optional<qint64> integer(const QJsonObject &object, const QString &key);
+// The top-level object of a file of ours; nothing for broken UTF-8 (which
+// Qt's parser would quietly substitute), malformed JSON or a non-object.
+std::optional<QJsonObject> fileObject(const QByteArray &bytes);
 } // namespace JsonField
