@@ -60,6 +60,7 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
     m_filesRow = addStatusRow(rows, "Governance files", "governanceFilesRow");
     m_filesRow->valueLabel()->setWordWrap(true);
+    m_filesRow->valueLabel()->setObjectName("governanceFilesValue");
     m_branchProtectionRow->valueLabel()->setWordWrap(true);
     m_tokensUnsavedNote = Widgets::text(
         "Your GitHub sign-in couldn't be saved in the system keyring. KeelMark keeps working "
