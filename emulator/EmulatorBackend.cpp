@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
 
 namespace ghemu {
 
@@ -55,6 +57,44 @@ EmuRepo *EmulatorBackend::repoById(qint64 id) {
             return &r;
     }
     return nullptr;
+}
+
+const EmuUser *EmulatorBackend::userByEmail(const QString &email) const {
+    for (const auto &[k, u] : users) {
+        if (u.email().compare(email, Qt::CaseInsensitive) == 0)
+            return &u;
+    }
+    return nullptr;
+}
+
+QString EmulatorBackend::resolveCommit(const EmuRepo &r, const QString &ref) {
+    for (const QString &prefix : {QStringLiteral("heads/"), QStringLiteral("tags/")}) {
+        if (r.refs.contains(prefix + ref))
+            return r.refs.value(prefix + ref);
+    }
+    if (r.objects.typeOf(ref) == QLatin1String("commit"))
+        return ref;
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{7,39}$"));
+    if (!hex.match(ref).hasMatch())
+        return {};
+    // Short ids: walk what the refs reach, and refuse an ambiguous prefix.
+    QSet<QString> seen;
+    QStringList queue = r.refs.values();
+    QString found;
+    while (!queue.isEmpty()) {
+        const QString sha = queue.takeFirst();
+        if (seen.contains(sha))
+            continue;
+        seen.insert(sha);
+        if (sha.startsWith(ref)) {
+            if (!found.isEmpty())
+                return {};
+            found = sha;
+        }
+        if (const auto c = r.objects.commit(sha))
+            queue += c->parents;
+    }
+    return found;
 }
 
 qint64 EmulatorBackend::addUser(const QString &login, const QString &name) {
@@ -434,6 +474,38 @@ QJsonObject EmulatorBackend::commitJson(const EmuRepo &r, const QString &sha,
                                      {"signature", QJsonValue::Null},
                                      {"payload", QJsonValue::Null},
                                      {"verified_at", QJsonValue::Null}}}};
+}
+
+QJsonObject EmulatorBackend::repoCommitJson(const EmuRepo &r, const QString &sha) const {
+    const GitCommit c = r.objects.commit(sha).value_or(GitCommit{});
+    const QString api = repoApiUrl(r);
+    const QString html = webBase + QLatin1Char('/') + r.fullName() + QStringLiteral("/commit/");
+    const auto account = [&](const GitSignature &s) -> QJsonValue {
+        // GitHub's own commits (merges, web edits) are signed by web-flow.
+        if (s.email == QLatin1String("noreply@github.com"))
+            return QJsonObject{{"login", "web-flow"}, {"id", 19864447}, {"type", "User"}};
+        const EmuUser *u = userByEmail(s.email);
+        return u ? QJsonValue(userJson(*u)) : QJsonValue(QJsonValue::Null);
+    };
+    QJsonArray parents;
+    for (const auto &p : c.parents)
+        parents.append(QJsonObject{
+            {"sha", p}, {"url", api + QStringLiteral("/commits/") + p}, {"html_url", html + p}});
+    QJsonObject git = commitJson(r, sha, c);
+    git.remove("sha");
+    git.remove("node_id");
+    git.remove("html_url");
+    git.remove("parents");
+    git.insert("comment_count", 0);
+    return {{"sha", sha},
+            {"node_id", QString::fromLatin1(("06:Commit" + sha.toLatin1()).toBase64())},
+            {"commit", git},
+            {"url", api + QStringLiteral("/commits/") + sha},
+            {"html_url", html + sha},
+            {"comments_url", api + QStringLiteral("/commits/") + sha + QStringLiteral("/comments")},
+            {"author", account(c.author)},
+            {"committer", account(c.committer)},
+            {"parents", parents}};
 }
 
 QJsonObject EmulatorBackend::refJson(const EmuRepo &r, const QString &ref) const {

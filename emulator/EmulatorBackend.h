@@ -125,6 +125,11 @@ public:
     EmuOrg *org(const QString &login);
     EmuRepo *repo(const QString &owner, const QString &name);
     EmuRepo *repoById(qint64 id);
+    // The account whose noreply address signed a commit, if any.
+    const EmuUser *userByEmail(const QString &email) const;
+    // A branch or tag name, a full commit id or an unambiguous prefix of
+    // one; empty when nothing matches.
+    static QString resolveCommit(const EmuRepo &repo, const QString &ref);
 
     qint64 addUser(const QString &login, const QString &name);
     QString issueToken(const QString &userKey, const GitHubEmulator::TokenOptions &options,
@@ -163,6 +168,7 @@ private:
     HttpReply updateRepo(const RepoCall &call);
     HttpReply deleteRepo(const RepoCall &call);
     HttpReply listBranches(const RepoCall &call);
+    HttpReply getBranch(const RepoCall &call);
     std::optional<HttpReply> protectionRefusal(const RepoCall &call);
     HttpReply getUser(const Caller &caller);
     HttpReply getInstallations(const HttpExchange &req, const Caller &caller);
@@ -192,6 +198,9 @@ private:
     QJsonObject repoJson(const EmuRepo &repo, const EmuUser *viewer) const;
     QJsonObject commitJson(const EmuRepo &repo, const QString &sha, const GitCommit &commit) const;
     QJsonObject refJson(const EmuRepo &repo, const QString &ref) const;
+    // A commit as the repository commit endpoints show it: git data under
+    // "commit", the GitHub accounts behind its signatures beside it.
+    QJsonObject repoCommitJson(const EmuRepo &repo, const QString &sha) const;
     QJsonObject protectionJson(const EmuRepo &repo) const;
     QString repoApiUrl(const EmuRepo &repo) const;
 

@@ -386,8 +386,9 @@ HttpReply EmulatorBackend::createCommit(const HttpExchange &req, const Caller &c
 
 HttpReply EmulatorBackend::getTree(const HttpExchange &req, const EmuRepo &r, const QString &sha) {
     const QString api = repoApiUrl(r);
+    // A tree id, or anything naming a commit (id, branch, tag): its tree.
     QString treeSha = sha;
-    if (const auto c = r.objects.commit(sha))
+    if (const auto c = r.objects.commit(resolveCommit(r, sha)))
         treeSha = c->tree;
     if (!r.objects.tree(treeSha))
         return notFound(kTreesDoc + QStringLiteral("#get-a-tree"));

@@ -236,6 +236,9 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
                  return *refusal;
              return b.deleteProtection(c.repo);
          }},
+        // After the protection rows: branch names may contain slashes.
+        {"GET", split("branches/**"), read, Denial::hidden, Gate::none, kReposDoc,
+         [](B &b, const C &c) { return b.getBranch(c); }},
     };
 
     QStringList args;
@@ -325,6 +328,37 @@ HttpReply EmulatorBackend::listBranches(const RepoCall &call) {
             {"protected", name == QLatin1String("main") && r.protection.has_value()}});
     }
     return json(200, QJsonDocument(list));
+}
+
+HttpReply EmulatorBackend::getBranch(const RepoCall &call) {
+    const EmuRepo &r = call.repo;
+    const QString name = call.args.value(0);
+    const QString sha = r.refs.value(QStringLiteral("heads/") + name);
+    if (sha.isEmpty())
+        return error(404, QStringLiteral("Branch not found"),
+                     QStringLiteral("rest/branches/branches#get-a-branch"));
+    const bool isProtected = name == QLatin1String("main") && r.protection.has_value();
+    const QString self = repoApiUrl(r) + QStringLiteral("/branches/") + name;
+    QJsonObject checks{
+        {"enforcement_level", "off"}, {"contexts", QJsonArray{}}, {"checks", QJsonArray{}}};
+    if (isProtected && r.protection->value("required_status_checks").isObject()) {
+        const QJsonObject full = protectionJson(r).value("required_status_checks").toObject();
+        checks = QJsonObject{{"enforcement_level", r.protection->value("enforce_admins").toBool()
+                                                       ? "everyone"
+                                                       : "non_admins"},
+                             {"contexts", full.value("contexts")},
+                             {"checks", full.value("checks")}};
+    }
+    return json(200, QJsonDocument(QJsonObject{
+                         {"name", name},
+                         {"commit", repoCommitJson(r, sha)},
+                         {"_links", QJsonObject{{"self", self},
+                                                {"html", webBase + QLatin1Char('/') + r.fullName() +
+                                                             QStringLiteral("/tree/") + name}}},
+                         {"protected", isProtected},
+                         {"protection", QJsonObject{{"enabled", isProtected},
+                                                    {"required_status_checks", checks}}},
+                         {"protection_url", self + QStringLiteral("/protection")}}));
 }
 
 // Only main carries protection here; other branches exist or not.

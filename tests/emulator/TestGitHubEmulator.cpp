@@ -42,6 +42,27 @@ QUrlQuery queryOf(const HttpResult &redirect) {
     return QUrlQuery(QUrl::fromEncoded(redirect.header("Location")));
 }
 
+// The value at a slash-separated path in a JSON body as text; a "#" step
+// gives the size of the array reached.
+QString pick(const QByteArray &body, const QString &path) {
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    QJsonValue v = doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+    for (const QString &step : path.split('/', Qt::SkipEmptyParts)) {
+        if (step == "#")
+            return QString::number(v.toArray().size());
+        bool index = false;
+        const int i = step.toInt(&index);
+        v = index ? v.toArray().at(i) : v.toObject().value(step);
+    }
+    if (v.isBool())
+        return v.toBool() ? "true" : "false";
+    if (v.isDouble())
+        return QString::number(v.toInteger());
+    if (v.isNull())
+        return "null";
+    return v.isUndefined() ? "undefined" : v.toString();
+}
+
 } // namespace
 
 class TestGitHubEmulator : public QObject {
@@ -809,6 +830,59 @@ private slots:
                  "GIT_AUTHOR_DATE=@1714557600 +0200", "GIT_COMMITTER_NAME=GitHub",
                  "GIT_COMMITTER_EMAIL=noreply@github.com", "GIT_COMMITTER_DATE=@1714559400 +0000"});
         QCOMPARE(r.object()["sha"].toString(), expected);
+    }
+
+    // What the health check reads, in GitHub's shapes; "$name" stands for an
+    // id only known once the history below exists.
+    void repositoryReads_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("expect"); // "json/path=value"
+        QTest::newRow("branch") << "/branches/main" << 200
+                                << QStringList{"name=main",
+                                               "commit/sha=$head",
+                                               "commit/commit/tree/sha=$tree",
+                                               "commit/author/login=blake",
+                                               "protected=false",
+                                               "protection_url=$api" + p +
+                                                   "/branches/main/protection"};
+        QTest::newRow("branch unknown")
+            << "/branches/nope" << 404 << QStringList{"message=Branch not found"};
+        QTest::newRow("tree recursive") << "/git/trees/$tree?recursive=1" << 200
+                                        << QStringList{"sha=$tree",
+                                                       "tree/#=3",
+                                                       "tree/1/path=docs",
+                                                       "tree/1/type=tree",
+                                                       "tree/2/path=docs/a.md",
+                                                       "tree/2/mode=100644",
+                                                       "tree/2/sha=$blob",
+                                                       "truncated=false"};
+        QTest::newRow("tree by branch")
+            << "/git/trees/main" << 200 << QStringList{"sha=$tree", "tree/#=2"};
+    }
+
+    void repositoryReads() {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QStringList, expect);
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        m_emu->addCollaborator("northwind", "ops", "blake", "write");
+        const QString root = head();
+        QVERIFY(!commitOnMain(as("blake"), p, {blobEntry("docs/a.md", "A\n")}).isEmpty());
+        const QList<QPair<QString, QString>> ids{{"$api", m_emu->apiUrl().toString()},
+                                                 {"$head", head()},
+                                                 {"$root", root},
+                                                 {"$tree", m_emu->mainTreeSha("northwind", "ops")},
+                                                 {"$blob", blob("A\n")}};
+        const auto fill = [&](QString text) {
+            for (const auto &[name, id] : ids)
+                text.replace(name, id);
+            return text;
+        };
+        const HttpResult r = m_http->get(p + fill(path));
+        QCOMPARE(r.status, status);
+        for (const QString &e : expect)
+            QCOMPARE(e.section('=', 0, 0) + '=' + pick(r.body, e.section('=', 0, 0)), fill(e));
     }
 
     // Seeding from JSON, and the standalone binary the local sandbox runs.
