@@ -54,6 +54,12 @@ std::optional<QString> decodedContent(const QJsonObject &object) {
     return result;
 }
 
+// Outside the coroutines: g++ 12 miscompiles braced initialisers in them.
+GitHubReviewSummary reviewOf(const QJsonObject &review) {
+    return GitHubReviewSummary{loginOf(review.value(QLatin1String("user"))), text(review, "state"),
+                               text(review, "commit_id")};
+}
+
 } // namespace
 
 QCoro::Task<bool> GitHubService::repositoryPresent(QString org, QString repo) {
@@ -224,8 +230,7 @@ QCoro::Task<QList<GitHubReviewSummary>> GitHubService::getPullReviews(QString or
         co_return reviews;
     for (const QJsonValue &entry : arrayOf(reply.body)) {
         const QJsonObject review = entry.toObject();
-        reviews << GitHubReviewSummary{loginOf(review.value(QLatin1String("user"))),
-                                       text(review, "state"), text(review, "commit_id")};
+        reviews << reviewOf(review);
     }
     co_return reviews;
 }

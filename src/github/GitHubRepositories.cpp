@@ -195,7 +195,10 @@ QCoro::Task<GitHubBranchHead> GitHubService::writeFiles(QString org, QString rep
                                            refUpdateBody(*newCommit), heldToken());
     if (update.status != 200)
         throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(update.body));
-    co_return GitHubBranchHead{*newCommit, *newTree};
+    GitHubBranchHead written;
+    written.commitSha = *newCommit;
+    written.treeSha = *newTree;
+    co_return written;
 }
 
 QCoro::Task<QString> GitHubService::getFileContent(QString org, QString repo, QString path) {

@@ -218,7 +218,7 @@ QCoro::Task<GitHubService::Reply> GitHubService::conditionalGet(QUrl url, QStrin
     const auto entry = std::find_if(m_conditionalAnswers.begin(), m_conditionalAnswers.end(),
                                     [&key](const CachedAnswer &e) { return e.key == key; });
     if (reply.status == 304 && entry != m_conditionalAnswers.end())
-        co_return entry->reply;
+        co_return Reply(entry->reply); // a copy: QCoro 0.8 moves from an lvalue
     if (entry != m_conditionalAnswers.end())
         m_conditionalAnswers.erase(entry);
     if ((reply.status == 200 || reply.status == 404) && !reply.etag.isEmpty()) {
@@ -253,9 +253,12 @@ QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path
         apiUrl(path + (path.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
                QStringLiteral("per_page=100"));
     while (pages.size() < maxPages) {
-        Reply page = conditional
-                         ? co_await conditionalGet(url, token)
-                         : co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt);
+        // No co_await inside a condition: g++ 12 miscompiles the frame.
+        Reply page;
+        if (conditional)
+            page = co_await conditionalGet(url, token);
+        else
+            page = co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt);
         pages.append(std::move(page));
         if (pages.constLast().status != 200)
             break;

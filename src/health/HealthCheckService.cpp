@@ -96,6 +96,28 @@ PullRequestFact pullFact(const GitHubPullSummary &pull) {
     return fact;
 }
 
+// Plain functions rather than braced initialisers inside the coroutines:
+// g++ 12 miscompiles those.
+HeadFact headFact(const GitHubBranchHead &head) {
+    HeadFact fact;
+    fact.commitSha = head.commitSha;
+    fact.treeSha = head.treeSha;
+    return fact;
+}
+
+QList<ReviewFact> reviewFacts(const QList<GitHubReviewSummary> &reviews) {
+    QList<ReviewFact> facts;
+    for (const GitHubReviewSummary &review : reviews)
+        facts << ReviewFact{review.reviewer, review.state, review.commitSha};
+    return facts;
+}
+
+template <typename T> void note(const Settled<T> &read, CheckFailure *failure, QString *why) {
+    *failure = worse(*failure, read.failure);
+    if (!read.why.isEmpty())
+        *why = read.why;
+}
+
 // The merged pull request a commit arrived through, if any.
 std::optional<GitHubPullSummary> mergedPull(const QList<GitHubPullSummary> &pulls) {
     for (const GitHubPullSummary &pull : pulls) {
@@ -148,7 +170,9 @@ readHistory(QPointer<GitHubService> gitHub, QString org, QString repo, QStringLi
     QList<CommitFact> facts;
     std::vector<QCoro::Task<Settled<QList<GitHubReviewSummary>>>> reviews;
     for (qsizetype i = 0; i < commits.size(); ++i) {
-        CommitFact fact{commits[i].sha, commits[i].author, {}, std::nullopt};
+        CommitFact fact;
+        fact.sha = commits[i].sha;
+        fact.author = commits[i].author;
         for (const QString &path : commits[i].files) {
             if (watched.contains(path) && !fact.paths.contains(path))
                 fact.paths << path;
@@ -262,19 +286,16 @@ QCoro::Task<> HealthCheckService::performHealthCheck(AppState *appState) {
         co_return;
 
     QString why;
-    for (const auto &[failure, text] :
-         {std::pair{repoFound.failure, repoFound.why}, std::pair{mainHead.failure, mainHead.why},
-          std::pair{body.failure, body.why}, std::pair{codeowners.failure, codeowners.why}}) {
-        facts.failure = worse(facts.failure, failure);
-        if (!text.isEmpty())
-            why = text;
-    }
+    note(repoFound, &facts.failure, &why);
+    note(mainHead, &facts.failure, &why);
+    note(body, &facts.failure, &why);
+    note(codeowners, &facts.failure, &why);
     if (facts.failure == CheckFailure::none) {
         facts.repositoryFound = *repoFound.value;
         facts.protection = *body.value;
         facts.codeowners = *codeowners.value;
         if (*mainHead.value)
-            facts.head = HeadFact{(*mainHead.value)->commitSha, (*mainHead.value)->treeSha};
+            facts.head = headFact(**mainHead.value);
     }
     GovernanceVerdict verdict = GovernanceVerdict::judge(facts);
 
