@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 #include <QString>
 
 #include <map>
@@ -54,6 +55,35 @@ struct EmuOrg {
     QList<EmuTeam> teams;
 };
 
+struct EmuReview {
+    qint64 id = 0;
+    QString userKey;
+    QString state; // APPROVED, CHANGES_REQUESTED, COMMENTED or DISMISSED
+    QString body;
+    QString commitId; // the head the review was given on
+    QDateTime submittedAt;
+};
+
+struct EmuPull {
+    int number = 0;
+    qint64 id = 0;
+    QString title;
+    QString body;
+    QString headRef; // branch names
+    QString baseRef;
+    QString userKey;
+    bool open = true;
+    QString closedHeadSha; // the head when merged or closed; open ones follow the branch
+    QDateTime createdAt;
+    QDateTime closedAt;
+    QDateTime mergedAt; // invalid = not merged
+    QString mergedBy;   // user key
+    QString mergeCommitSha;
+    QStringList commits; // the pull request's own commits, as merged
+    QStringList landed;  // what merging put on the base (merge, squash or rebased commits)
+    QList<EmuReview> reviews;
+};
+
 struct EmuRepo {
     qint64 id = 0;
     QString owner; // canonical organisation login
@@ -66,6 +96,7 @@ struct EmuRepo {
     QMap<QString, QString> refs; // "heads/main" -> commit id
     std::optional<QJsonObject> protection;
     QMap<QString, QString> collaborators; // user key -> role name
+    QList<EmuPull> pulls;                 // by number, oldest first
 
     QString fullName() const { return owner + QLatin1Char('/') + name; }
     QString mainHead() const { return refs.value(QStringLiteral("heads/main")); }
@@ -144,6 +175,16 @@ public:
     Access accessOf(const EmuRepo &repo, const EmuUser *user) const;
     Access baseAccessOf(const EmuRepo &repo, const EmuUser *user) const;
     QJsonObject issueTokenPair(const QString &userKey, const QString &clientId);
+    // A REST request made as a user without a token (the library's scripted
+    // teammates): every rule applies, nothing is counted or recorded.
+    HttpReply actAs(const QString &userKey, const QByteArray &method, const QString &path,
+                    const QByteArray &body);
+    // Why protection refuses moving a branch, or none when it allows it.
+    std::optional<QString> pushRefusal(const EmuRepo &repo, const QString &ref, const EmuUser *user,
+                                       bool fastForward) const;
+    // Approvals given on an earlier head stop counting once the head moves,
+    // when the base's protection says so.
+    void dismissStaleReviews(EmuRepo &repo, const QString &branch);
     QString randomToken(const QString &prefix, int length) const;
 
 private:
@@ -170,6 +211,7 @@ private:
     HttpReply listBranches(const RepoCall &call);
     HttpReply getBranch(const RepoCall &call);
     std::optional<HttpReply> protectionRefusal(const RepoCall &call);
+    std::optional<HttpReply> anonymousRefusal(const RepoCall &call);
     HttpReply getUser(const Caller &caller);
     HttpReply getInstallations(const HttpExchange &req, const Caller &caller);
     HttpReply getUserOrgs(const HttpExchange &req, const Caller &caller);
@@ -187,6 +229,21 @@ private:
     HttpReply createBlob(const HttpExchange &req, EmuRepo &repo);
     HttpReply getContents(const HttpExchange &req, const EmuRepo &repo, const QString &path);
     HttpReply listCollaborators(const HttpExchange &req, const EmuRepo &repo);
+    HttpReply compare(const RepoCall &call);
+    HttpReply createPull(const RepoCall &call);
+    HttpReply listPulls(const RepoCall &call);
+    HttpReply getPull(const RepoCall &call);
+    HttpReply createReview(const RepoCall &call);
+    HttpReply listReviews(const RepoCall &call);
+    HttpReply mergePull(const RepoCall &call);
+    HttpReply commitPulls(const RepoCall &call);
+    EmuPull *pullOf(EmuRepo &repo, const QString &number);
+    QString pullHead(const EmuRepo &repo, const EmuPull &pull) const;
+    std::optional<QString> mergeRefusal(const EmuRepo &repo, const EmuPull &pull,
+                                        const EmuUser *merger, const QString &method) const;
+    QSet<QString> codeOwners(const EmuRepo &repo, const QString &tree, const QString &path) const;
+    QJsonObject pullJson(const EmuRepo &repo, const EmuPull &pull, bool full) const;
+    QJsonObject reviewJson(const EmuRepo &repo, const EmuPull &pull, const EmuReview &review) const;
     HttpReply getProtection(const EmuRepo &repo);
     HttpReply putProtection(const HttpExchange &req, EmuRepo &repo);
     HttpReply deleteProtection(EmuRepo &repo);

@@ -135,18 +135,47 @@ QJsonObject EmulatorBackend::protectionJson(const EmuRepo &r) const {
                      {"checks", checks},
                      {"contexts_url", url + QStringLiteral("/required_status_checks/contexts")}});
     }
+    // Lists of logins and team slugs, answered as GitHub's user and team objects.
+    const auto allowances = [&](const QJsonObject &in, const QString &base) {
+        QJsonArray people;
+        for (const auto &login : in.value("users").toArray()) {
+            auto it = users.find(key(login.toString()));
+            if (it != users.end())
+                people.append(userJson(it->second));
+        }
+        QJsonArray teams;
+        for (const auto &slug : in.value("teams").toArray())
+            teams.append(QJsonObject{{"slug", slug}, {"name", slug}});
+        QJsonObject out{{"users", people}, {"teams", teams}, {"apps", QJsonArray{}}};
+        if (!base.isEmpty()) {
+            out.insert("url", base);
+            out.insert("users_url", base + QStringLiteral("/users"));
+            out.insert("teams_url", base + QStringLiteral("/teams"));
+        }
+        return out;
+    };
     if (p.value("required_pull_request_reviews").isObject()) {
         const QJsonObject in = p.value("required_pull_request_reviews").toObject();
-        j.insert(
-            "required_pull_request_reviews",
-            QJsonObject{{"url", url + QStringLiteral("/required_pull_request_reviews")},
-                        {"dismiss_stale_reviews", in.value("dismiss_stale_reviews").toBool(false)},
-                        {"require_code_owner_reviews",
-                         in.value("require_code_owner_reviews").toBool(false)},
-                        {"required_approving_review_count",
-                         in.value("required_approving_review_count").toInt(1)},
-                        {"require_last_push_approval",
-                         in.value("require_last_push_approval").toBool(false)}});
+        const QString reviewsUrl = url + QStringLiteral("/required_pull_request_reviews");
+        QJsonObject reviews{
+            {"url", reviewsUrl},
+            {"dismiss_stale_reviews", in.value("dismiss_stale_reviews").toBool(false)},
+            {"require_code_owner_reviews", in.value("require_code_owner_reviews").toBool(false)},
+            {"required_approving_review_count",
+             in.value("required_approving_review_count").toInt(1)},
+            {"require_last_push_approval", in.value("require_last_push_approval").toBool(false)}};
+        // Both appear only when they name someone.
+        const QJsonObject dismissal = in.value("dismissal_restrictions").toObject();
+        if (!dismissal.value("users").toArray().isEmpty() ||
+            !dismissal.value("teams").toArray().isEmpty())
+            reviews.insert(
+                "dismissal_restrictions",
+                allowances(dismissal, reviewsUrl + QStringLiteral("/dismissal_restrictions")));
+        const QJsonObject bypass = in.value("bypass_pull_request_allowances").toObject();
+        if (!bypass.value("users").toArray().isEmpty() ||
+            !bypass.value("teams").toArray().isEmpty())
+            reviews.insert("bypass_pull_request_allowances", allowances(bypass, {}));
+        j.insert("required_pull_request_reviews", reviews);
     }
     j.insert(
         "required_signatures",

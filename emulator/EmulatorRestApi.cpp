@@ -271,33 +271,14 @@ HttpReply EmulatorBackend::updateRef(const HttpExchange &req, const Caller &call
     const QString old = r.refs.value(ref);
     const bool fastForward = r.objects.isAncestor(old, sha);
 
-    if (ref == QLatin1String("heads/main") && r.protection) {
-        const QJsonObject &p = *r.protection;
-        const bool adminBypass =
-            accessOf(r, caller.user) == Access::Admin && !p.value("enforce_admins").toBool(false);
-        if (!adminBypass) {
-            if (p.value("required_pull_request_reviews").isObject() ||
-                p.value("lock_branch").toBool(false))
-                return validation(QStringLiteral("Changes must be made through a pull request."),
-                                  doc);
-            const QJsonObject checks = p.value("required_status_checks").toObject();
-            QStringList contexts;
-            for (const auto &c : checks.value("contexts").toArray())
-                contexts << c.toString();
-            for (const auto &c : checks.value("checks").toArray())
-                contexts << c.toObject().value("context").toString();
-            if (!contexts.isEmpty())
-                return validation(QStringLiteral("Required status check \"%1\" is expected.")
-                                      .arg(contexts.first()),
-                                  doc);
-            if (!fastForward && !p.value("allow_force_pushes").toBool(false))
-                return validation(QStringLiteral("Cannot force-push to this branch"), doc);
-        }
-    }
+    if (const auto refusal = pushRefusal(r, ref, caller.user, fastForward))
+        return validation(*refusal, doc);
     if (!fastForward && !force)
         return validation(QStringLiteral("Update is not a fast forward"), doc);
     r.refs[ref] = sha;
     r.pushedAt = QDateTime::currentDateTimeUtc();
+    if (ref.startsWith(QLatin1String("heads/")))
+        dismissStaleReviews(r, ref.mid(6));
     return json(200, QJsonDocument(refJson(r, ref)));
 }
 

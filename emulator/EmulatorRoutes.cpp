@@ -12,6 +12,8 @@ namespace {
 const QString kReposDoc = QStringLiteral("rest/repos/repos");
 const QString kGitDoc = QStringLiteral("rest/git");
 const QString kProtectionDoc = QStringLiteral("rest/branches/branch-protection");
+const QString kCommitsDoc = QStringLiteral("rest/commits/commits");
+const QString kPullsDoc = QStringLiteral("rest/pulls/pulls");
 const QString kCollaboratorsDoc =
     QStringLiteral("rest/collaborators/collaborators#list-repository-collaborators");
 
@@ -239,6 +241,30 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
         // After the protection rows: branch names may contain slashes.
         {"GET", split("branches/**"), read, Denial::hidden, Gate::none, kReposDoc,
          [](B &b, const C &c) { return b.getBranch(c); }},
+        {"GET", split("compare/**"), read, Denial::hidden, Gate::hasCommits, kCommitsDoc,
+         [](B &b, const C &c) { return b.compare(c); }},
+        {"GET", split("commits/*/pulls"), read, Denial::hidden, Gate::hasCommits, kCommitsDoc,
+         [](B &b, const C &c) { return b.commitPulls(c); }},
+        {"GET", split("pulls"), read, Denial::hidden, Gate::none, kPullsDoc,
+         [](B &b, const C &c) { return b.listPulls(c); }},
+        {"POST", split("pulls"), read, Denial::hidden, Gate::hasCommits, kPullsDoc,
+         [](B &b, const C &c) {
+             if (auto refusal = b.anonymousRefusal(c))
+                 return *refusal;
+             return b.createPull(c);
+         }},
+        {"GET", split("pulls/*"), read, Denial::hidden, Gate::none, kPullsDoc,
+         [](B &b, const C &c) { return b.getPull(c); }},
+        {"GET", split("pulls/*/reviews"), read, Denial::hidden, Gate::none, kPullsDoc,
+         [](B &b, const C &c) { return b.listReviews(c); }},
+        {"POST", split("pulls/*/reviews"), read, Denial::hidden, Gate::none, kPullsDoc,
+         [](B &b, const C &c) {
+             if (auto refusal = b.anonymousRefusal(c))
+                 return *refusal;
+             return b.createReview(c);
+         }},
+        {"PUT", split("pulls/*/merge"), write, Denial::integration, Gate::none, kPullsDoc,
+         [](B &b, const C &c) { return b.mergePull(c); }},
     };
 
     QStringList args;
@@ -359,6 +385,13 @@ HttpReply EmulatorBackend::getBranch(const RepoCall &call) {
                          {"protection", QJsonObject{{"enabled", isProtected},
                                                     {"required_status_checks", checks}}},
                          {"protection_url", self + QStringLiteral("/protection")}}));
+}
+
+// Public repositories are readable without a token, but acting on them is not.
+std::optional<HttpReply> EmulatorBackend::anonymousRefusal(const RepoCall &call) {
+    if (call.caller.user)
+        return std::nullopt;
+    return error(401, QStringLiteral("Requires authentication"), kPullsDoc);
 }
 
 // Only main carries protection here; other branches exist or not.

@@ -444,6 +444,134 @@ QString GitHubEmulator::writeFileDirect(const QString &org, const QString &repo,
     return m_backend->commitOnMain(*r, {change}, message, nullptr);
 }
 
+// --- teammates ------------------------------------------------------------------
+
+GitHubEmulator::ActionResult GitHubEmulator::actAs(const QString &login, const QByteArray &method,
+                                                   const QString &path, const QJsonObject &body) {
+    const HttpReply reply = m_backend->actAs(
+        EmulatorBackend::key(login), method, path,
+        body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson(QJsonDocument::Compact));
+    const QJsonDocument doc = QJsonDocument::fromJson(reply.body);
+    return {reply.status, doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object())};
+}
+
+QString GitHubEmulator::pushAs(const QString &org, const QString &repo, const QString &login,
+                               const QString &path, const std::optional<QByteArray> &content,
+                               const QString &message, const QString &branch, QString *refusal) {
+    const auto refuse = [&](const QString &why) {
+        if (refusal)
+            *refusal = why;
+        return QString();
+    };
+    EmuRepo *r = m_backend->repo(org, repo);
+    const EmuUser *u = m_backend->user(login);
+    if (!r || !u || r->mainHead().isEmpty())
+        return refuse(QStringLiteral("Not Found"));
+    if (m_backend->accessOf(*r, u) < Access::Write)
+        return refuse(QStringLiteral("Permission to %1 denied to %2.").arg(r->fullName(), login));
+    const QString ref = QStringLiteral("heads/") + branch;
+    const QString parent = r->refs.value(ref, r->mainHead());
+    if (const auto why = m_backend->pushRefusal(*r, ref, u, true))
+        return refuse(*why);
+    QString err;
+    const auto tree = r->objects.applyChanges(
+        r->objects.commit(parent)->tree,
+        {{path, QStringLiteral("100644"),
+          content ? std::optional(r->objects.putBlob(*content)) : std::nullopt}},
+        &err);
+    if (!tree)
+        return refuse(err);
+    const QDateTime now =
+        QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    GitCommit c;
+    c.tree = *tree;
+    c.parents = {parent};
+    c.author = {u->name, u->email(), now};
+    c.committer = c.author;
+    c.message = message.isEmpty() ? QStringLiteral("Update %1").arg(path) : message;
+    const QString sha = r->objects.putCommit(c);
+    r->refs[ref] = sha;
+    r->pushedAt = QDateTime::currentDateTimeUtc();
+    m_backend->dismissStaleReviews(*r, branch);
+    return sha;
+}
+
+GitHubEmulator::PullRequestOutcome
+GitHubEmulator::pullRequestAs(const QString &org, const QString &repo, const QString &author,
+                              const QMap<QString, QByteArray> &files, const QStringList &approvers,
+                              const QString &merger, const QString &mergeMethod) {
+    PullRequestOutcome out;
+    const EmuRepo *r = m_backend->repo(org, repo);
+    if (!r)
+        return out;
+    const QString branch =
+        QStringLiteral("%1/change-%2").arg(author.toLower()).arg(r->pulls.size() + 1);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        out.headSha = pushAs(org, repo, author, it.key(), it.value(), {}, branch, &out.message);
+        if (out.headSha.isEmpty())
+            return out;
+    }
+    const QString base = QStringLiteral("/repos/%1/%2").arg(org, repo);
+    const ActionResult opened = actAs(author, "POST", base + QStringLiteral("/pulls"),
+                                      {{"title", QStringLiteral("Change by %1").arg(author)},
+                                       {"head", branch},
+                                       {"base", "main"}});
+    if (opened.status != 201) {
+        out.message = opened.message();
+        return out;
+    }
+    out.number = opened.body.toObject().value("number").toInt();
+    const QString pull = base + QStringLiteral("/pulls/") + QString::number(out.number);
+    for (const QString &approver : approvers) {
+        const ActionResult review =
+            actAs(approver, "POST", pull + QStringLiteral("/reviews"), {{"event", "APPROVE"}});
+        if (review.status != 200 && out.message.isEmpty())
+            out.message = review.body.toObject().value("errors").toArray().at(0).toString();
+    }
+    if (merger.isEmpty())
+        return out;
+    const ActionResult merged =
+        actAs(merger, "PUT", pull + QStringLiteral("/merge"), {{"merge_method", mergeMethod}});
+    out.mergeStatus = merged.status;
+    if (merged.status == 200)
+        out.mergeSha = merged.body.toObject().value("sha").toString();
+    else if (out.message.isEmpty())
+        out.message = merged.message();
+    return out;
+}
+
+bool GitHubEmulator::weakenProtection(const QString &org, const QString &repo,
+                                      const QString &rule) {
+    EmuRepo *r = m_backend->repo(org, repo);
+    if (!r || !r->protection)
+        return false;
+    QJsonObject &p = *r->protection;
+    QJsonObject reviews = p.value("required_pull_request_reviews").toObject();
+    static const QMap<QString, QJsonValue> topLevel{
+        {"enforce_admins", false},
+        {"required_pull_request_reviews", QJsonValue::Null},
+        {"required_linear_history", false},
+        {"allow_force_pushes", true},
+        {"allow_deletions", true}};
+    static const QMap<QString, QJsonValue> reviewRules{{"require_code_owner_reviews", false},
+                                                       {"dismiss_stale_reviews", false},
+                                                       {"required_approving_review_count", 0}};
+    if (topLevel.contains(rule)) {
+        p.insert(rule, topLevel.value(rule));
+        return true;
+    }
+    if (!reviewRules.contains(rule) || !p.value("required_pull_request_reviews").isObject())
+        return false;
+    reviews.insert(rule, reviewRules.value(rule));
+    p.insert("required_pull_request_reviews", reviews);
+    return true;
+}
+
+int GitHubEmulator::rateLimitUsed(const QString &login) const {
+    const auto it = m_backend->rateUsed.find(EmulatorBackend::key(login));
+    return it == m_backend->rateUsed.end() ? 0 : it->second;
+}
+
 void GitHubEmulator::addCollaborator(const QString &org, const QString &repo, const QString &login,
                                      const QString &role) {
     EmuRepo *r = m_backend->repo(org, repo);

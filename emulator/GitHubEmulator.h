@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPair>
 #include <QString>
@@ -189,6 +190,48 @@ public:
     // role: "admin", "maintain", "write", "triage" or "read"; empty removes.
     void addCollaborator(const QString &org, const QString &repo, const QString &login,
                          const QString &role);
+
+    // --- Teammates: scripted actions of other users, under the rules HTTP callers meet ---
+    struct ActionResult {
+        int status = 0;
+        QJsonValue body;
+        QString message() const { return body.toObject().value("message").toString(); }
+    };
+    // Any REST request as this user, without a token; not counted or recorded.
+    ActionResult actAs(const QString &login, const QByteArray &method, const QString &path,
+                       const QJsonObject &body = {});
+    // A push by a user: one commit on the branch (created from main when
+    // missing) setting, or with nullopt deleting, one file, authored and
+    // committed by them. Refused as GitHub refuses it: without write access,
+    // and on a protected main unless protection lets them (an administrator
+    // with enforce_admins off). The new commit id, or empty with the reason
+    // in *refusal.
+    QString pushAs(const QString &org, const QString &repo, const QString &login,
+                   const QString &path, const std::optional<QByteArray> &content,
+                   const QString &message = {}, const QString &branch = QStringLiteral("main"),
+                   QString *refusal = nullptr);
+    struct PullRequestOutcome {
+        int number = 0;      // 0: the pull request could not be opened
+        QString headSha;     // its last commit
+        int mergeStatus = 0; // 0: not merged by anyone
+        QString mergeSha;    // what landed on main
+        QString message;     // the first refusal met
+    };
+    // author opens a pull request from a fresh branch changing the files;
+    // each approver approves it; merger (empty: nobody) merges it.
+    PullRequestOutcome pullRequestAs(const QString &org, const QString &repo, const QString &author,
+                                     const QMap<QString, QByteArray> &files,
+                                     const QStringList &approvers, const QString &merger = {},
+                                     const QString &mergeMethod = QStringLiteral("squash"));
+    // Weakens one rule of main's protection as an administrator can:
+    // "enforce_admins", "required_pull_request_reviews",
+    // "require_code_owner_reviews", "dismiss_stale_reviews",
+    // "required_approving_review_count", "required_linear_history",
+    // "allow_force_pushes" or "allow_deletions". False for another name or
+    // an unprotected main.
+    bool weakenProtection(const QString &org, const QString &repo, const QString &rule);
+    // Requests counted against the user's hourly limit (304s are free).
+    int rateLimitUsed(const QString &login) const;
 
     // --- OAuth ---
     void setOAuthApp(const OAuthApp &app);

@@ -843,7 +843,7 @@ private slots:
                                                "commit/sha=$head",
                                                "commit/commit/tree/sha=$tree",
                                                "commit/author/login=blake",
-                                               "protected=false",
+                                               "protected=true",
                                                "protection_url=$api" + p +
                                                    "/branches/main/protection"};
         QTest::newRow("branch unknown")
@@ -859,6 +859,42 @@ private slots:
                                                        "truncated=false"};
         QTest::newRow("tree by branch")
             << "/git/trees/main" << 200 << QStringList{"sha=$tree", "tree/#=2"};
+        const QString reviews = "required_pull_request_reviews/";
+        QTest::newRow("protection")
+            << "/branches/main/protection" << 200
+            << QStringList{"url=$api" + p + "/branches/main/protection",
+                           "enforce_admins/enabled=true",
+                           "allow_force_pushes/enabled=false",
+                           "allow_deletions/enabled=false",
+                           "required_linear_history/enabled=true",
+                           reviews + "dismiss_stale_reviews=true",
+                           reviews + "require_code_owner_reviews=true",
+                           reviews + "required_approving_review_count=1",
+                           reviews + "bypass_pull_request_allowances/users/0/login=blake",
+                           reviews + "dismissal_restrictions=undefined",
+                           "required_status_checks=undefined",
+                           "restrictions=undefined"};
+        QTest::newRow("compare ahead") << "/compare/$root...main" << 200
+                                       << QStringList{"status=ahead",
+                                                      "ahead_by=1",
+                                                      "behind_by=0",
+                                                      "total_commits=1",
+                                                      "commits/0/sha=$head",
+                                                      "commits/0/author/login=blake",
+                                                      "commits/0/commit/author/email=$blakeMail",
+                                                      "commits/0/committer/login=blake",
+                                                      "merge_base_commit/sha=$root",
+                                                      "files/#=1",
+                                                      "files/0/filename=docs/a.md",
+                                                      "files/0/status=added",
+                                                      "files/0/sha=$blob"};
+        QTest::newRow("compare behind")
+            << "/compare/main...$root" << 200
+            << QStringList{"status=behind", "behind_by=1", "commits/#=0", "files/#=0"};
+        QTest::newRow("compare identical")
+            << "/compare/main...$head" << 200 << QStringList{"status=identical", "ahead_by=0"};
+        QTest::newRow("compare unknown ref")
+            << "/compare/main...nope" << 404 << QStringList{"message=Not Found"};
     }
 
     void repositoryReads() {
@@ -869,20 +905,172 @@ private slots:
         m_emu->addCollaborator("northwind", "ops", "blake", "write");
         const QString root = head();
         QVERIFY(!commitOnMain(as("blake"), p, {blobEntry("docs/a.md", "A\n")}).isEmpty());
-        const QList<QPair<QString, QString>> ids{{"$api", m_emu->apiUrl().toString()},
-                                                 {"$head", head()},
-                                                 {"$root", root},
-                                                 {"$tree", m_emu->mainTreeSha("northwind", "ops")},
-                                                 {"$blob", blob("A\n")}};
+        const QList<QPair<QString, QString>> ids{
+            {"$api", m_emu->apiUrl().toString()},
+            {"$head", head()},
+            {"$blakeMail",
+             QString("%1+blake@users.noreply.github.com").arg(*m_emu->userId("blake"))},
+            {"$root", root},
+            {"$tree", m_emu->mainTreeSha("northwind", "ops")},
+            {"$blob", blob("A\n")}};
         const auto fill = [&](QString text) {
             for (const auto &[name, id] : ids)
                 text.replace(name, id);
             return text;
         };
+        QJsonObject rules = protectionRules();
+        QJsonObject reviews = rules["required_pull_request_reviews"].toObject();
+        reviews["bypass_pull_request_allowances"] = QJsonObject{{"users", QJsonArray{"blake"}}};
+        rules["required_pull_request_reviews"] = reviews;
+        QCOMPARE(m_http->put(p + "/branches/main/protection", rules).status, 200);
         const HttpResult r = m_http->get(p + fill(path));
         QCOMPARE(r.status, status);
         for (const QString &e : expect)
             QCOMPARE(e.section('=', 0, 0) + '=' + pick(r.body, e.section('=', 0, 0)), fill(e));
+    }
+
+    // Merging a pull request into a main protected as KeelMark protects it,
+    // with CODEOWNERS naming avery; blake and casey can write, dana can read.
+    void mergeRules_data() {
+        QTest::addColumn<QStringList>("weakened");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<QStringList>("approvers");
+        QTest::addColumn<bool>("pushAfterApproval");
+        QTest::addColumn<QString>("merger");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // the first refusal met
+        const QStringList none;
+        const QString reviewNeeded = "At least 1 approving review is required";
+        QTest::newRow("code owner approves")
+            << none << "blake" << QStringList{"avery"} << false << "blake"
+            << "squash" << 200 << "";
+        QTest::newRow("rebased") << none << "blake" << QStringList{"avery"} << false << "blake"
+                                 << "rebase" << 200 << "";
+        QTest::newRow("no review") << none << "blake" << none << false << "blake"
+                                   << "squash" << 405 << reviewNeeded;
+        QTest::newRow("own approval") << none << "avery" << QStringList{"avery"} << false << "avery"
+                                      << "squash" << 405 << "Can not approve your own pull request";
+        QTest::newRow("not a code owner")
+            << none << "blake" << QStringList{"casey"} << false << "blake"
+            << "squash" << 405 << "Waiting on code owner review from @avery.";
+        QTest::newRow("reader's approval")
+            << none << "blake" << QStringList{"dana"} << false << "blake"
+            << "squash" << 405 << reviewNeeded;
+        QTest::newRow("approval gone stale")
+            << none << "blake" << QStringList{"avery"} << true << "blake"
+            << "squash" << 405 << reviewNeeded;
+        QTest::newRow("merge commit, linear history")
+            << none << "blake" << QStringList{"avery"} << false << "blake"
+            << "merge" << 405 << "This branch must not contain merge commits.";
+        QTest::newRow("reader merges") << none << "blake" << QStringList{"avery"} << false << "dana"
+                                       << "squash" << 404 << "Not Found";
+        QTest::newRow("admin, admins included") << none << "avery" << none << false << "avery"
+                                                << "squash" << 405 << reviewNeeded;
+        QTest::newRow("admin, admins not included")
+            << QStringList{"enforce_admins"} << "avery" << none << false << "avery"
+            << "squash" << 200 << "";
+        QTest::newRow("code owner rule off") << QStringList{"require_code_owner_reviews"} << "blake"
+                                             << QStringList{"casey"} << false << "blake"
+                                             << "squash" << 200 << "";
+        QTest::newRow("merge commit allowed") << QStringList{"required_linear_history"} << "blake"
+                                              << QStringList{"avery"} << false << "blake"
+                                              << "merge" << 200 << "";
+    }
+
+    void mergeRules() {
+        QFETCH(QStringList, weakened);
+        QFETCH(QString, author);
+        QFETCH(QStringList, approvers);
+        QFETCH(bool, pushAfterApproval);
+        QFETCH(QString, merger);
+        QFETCH(QString, method);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        m_emu->writeFileDirect("northwind", "ops", ".github/CODEOWNERS",
+                               QByteArray("* @blake\n/.claude/ @avery\n*.md @avery\n"));
+        for (const QString login : {"blake", "casey"})
+            m_emu->addCollaborator("northwind", "ops", login, "write");
+        m_emu->setMembership("northwind", "dana", "member");
+        QCOMPARE(m_http->put(p + "/branches/main/protection", protectionRules()).status, 200);
+        for (const QString &rule : weakened)
+            QVERIFY(m_emu->weakenProtection("northwind", "ops", rule));
+        const QString before = head();
+
+        auto outcome = m_emu->pullRequestAs("northwind", "ops", author,
+                                            {{".claude/settings.json", "{}\n"}}, approvers);
+        QVERIFY(outcome.number > 0);
+        if (pushAfterApproval)
+            QVERIFY(!m_emu
+                         ->pushAs("northwind", "ops", author, "extra.txt", "x", {},
+                                  author + "/change-1")
+                         .isEmpty());
+        const auto merged =
+            m_emu->actAs(merger, "PUT", p + QString("/pulls/%1/merge").arg(outcome.number),
+                         {{"merge_method", method}});
+        QCOMPARE(merged.status, status);
+        const QString refusal = outcome.message.isEmpty() ? merged.message() : outcome.message;
+        QVERIFY2(refusal.startsWith(message), qPrintable(refusal));
+        if (status != 200) {
+            QCOMPARE(head(), before);
+            return;
+        }
+        QCOMPARE(head(), merged.body["sha"].toString());
+        QCOMPARE(m_emu->fileOnMain("northwind", "ops", ".claude/settings.json").value_or(""),
+                 "{}\n");
+        QCOMPARE(m_emu->commitParents("northwind", "ops", head()).size(),
+                 method == "merge" ? 2 : 1);
+        // The landed commit leads back to its pull request and its reviews.
+        const HttpResult pulls = m_http->get(p + "/commits/" + head() + "/pulls");
+        QCOMPARE(pick(pulls.body, "#"), QString("1"));
+        const QJsonObject pull = pulls.array().at(0).toObject();
+        QCOMPARE(pull["number"].toInt(), outcome.number);
+        QCOMPARE(pull["merge_commit_sha"].toString(), head());
+        QCOMPARE(pull["head"]["sha"].toString(), outcome.headSha);
+        QCOMPARE(pull["user"]["login"].toString(), author);
+        QVERIFY(!pull["merged_at"].isNull());
+        const HttpResult reviews =
+            m_http->get(p + QString("/pulls/%1/reviews").arg(outcome.number));
+        QCOMPARE(pick(reviews.body, "#"), QString::number(approvers.size()));
+        if (!approvers.isEmpty())
+            QCOMPARE(pick(reviews.body, "0/state") + ' ' + pick(reviews.body, "0/user/login"),
+                     "APPROVED " + approvers.first());
+        // A direct push is not associated with any pull request.
+        m_emu->weakenProtection("northwind", "ops", "required_pull_request_reviews");
+        m_emu->weakenProtection("northwind", "ops", "enforce_admins");
+        const QString pushed = m_emu->pushAs("northwind", "ops", "avery", "a.md", "a");
+        QCOMPARE(m_http->get(p + "/commits/" + pushed + "/pulls").array().size(), 0);
+    }
+
+    // Teammates push as GitHub lets them under protection; 304s cost nothing.
+    void teammatesPushUnderProtection() {
+        QVERIFY(m_emu->createRepoDirect("northwind", "ops"));
+        m_emu->addCollaborator("northwind", "ops", "blake", "write");
+        QCOMPARE(m_http->put(p + "/branches/main/protection", protectionRules()).status, 200);
+        QString refusal;
+        for (const QString login : {"blake", "avery", "casey"}) {
+            QVERIFY(m_emu->pushAs("northwind", "ops", login, "a.md", "a", {}, "main", &refusal)
+                        .isEmpty());
+            QVERIFY2(refusal.startsWith(login == "casey" ? "Permission to" : "Changes must be"),
+                     qPrintable(refusal));
+        }
+        QVERIFY(!m_emu->weakenProtection("northwind", "ops", "protection"));
+        QVERIFY(m_emu->weakenProtection("northwind", "ops", "enforce_admins"));
+        QCOMPARE(pick(m_http->get(p + "/branches/main/protection").body, "enforce_admins/enabled"),
+                 QString("false"));
+        const QString sha = m_emu->pushAs("northwind", "ops", "avery", "a.md", "a");
+        QCOMPARE(head(), sha);
+        const HttpResult branch = m_http->get(p + "/branches/main");
+        QCOMPARE(pick(branch.body, "commit/committer/login"), QString("avery"));
+
+        const int used = m_emu->rateLimitUsed("avery");
+        const HttpResult again = m_http->send("GET", p + "/branches/main", {},
+                                              {{"If-None-Match", branch.header("ETag")}});
+        QCOMPARE(again.status, 304);
+        QCOMPARE(m_emu->rateLimitUsed("avery"), used);
+        QCOMPARE(again.header("x-ratelimit-used").toInt(), used);
+        QCOMPARE(again.header("x-ratelimit-remaining").toInt(), 5000 - used);
     }
 
     // Seeding from JSON, and the standalone binary the local sandbox runs.
