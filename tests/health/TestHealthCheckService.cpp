@@ -88,7 +88,7 @@ private slots:
             {"owner handle extended", "extended", "1011", alert, "CODEOWNERS no longer names @alice"},
             {"repository deleted", "repoGone", "0000", alert, "Repository acme/ops not found"},
             {"collaborators failing", "noTeam", "1110", ok, ""},
-            {"GitHub unreachable", "drop", "1111", offline, "GitHub could not be reached"},
+            {"GitHub unreachable", "timeout", "1111", offline, "GitHub could not be reached"},
             {"GitHub 5xx", "500", "1111", offline, "server error"},
             {"rate limit spent", "rateLimit", "1111", offline, "rate limit is used up"},
             {"sign-in refused", "401", "1111", offline, "GitHub refused the sign-in"},
@@ -117,16 +117,7 @@ private slots:
 
         const QString codeowners = QStringLiteral(".github/CODEOWNERS");
         if (kind.startsWith("weaken:")) {
-            // The rule set with one rule switched off, as a PUT would leave it.
-            QJsonObject rules = GitHubTestBench::protectionRules();
-            QJsonObject reviews = rules.value("required_pull_request_reviews").toObject();
-            const QString rule = kind.mid(7);
-            if (reviews.contains(rule))
-                reviews.insert(rule, rule.startsWith("required_") ? QJsonValue(0) : false);
-            else
-                rules.insert(rule, !rules.value(rule).toBool());
-            rules.insert("required_pull_request_reviews", reviews);
-            emulator().setProtection("acme", "ops", rules);
+            QVERIFY(emulator().weakenProtection("acme", "ops", kind.mid(7)));
         } else if (kind == "push") {
             emulator().writeFileDirect("acme", "ops", ".claude/settings.json", "{}");
         } else if (kind == "extended") {
@@ -140,8 +131,11 @@ private slots:
         } else if (kind == "noTeam") {
             emulator().injectFault("GET", "/repos/acme/ops/collaborators",
                                    GitHubEmulator::Fault::fixed(500, R"({"message":"Error"})"));
-        } else if (kind == "drop") {
-            emulator().injectFault("*", "/**", GitHubEmulator::Fault::drop());
+        } else if (kind == "timeout") {
+            // A dropped connection can still carry a whole 304; a time-out
+            // cannot.
+            m_bench->gitHub->setTransferTimeout(std::chrono::milliseconds(300));
+            emulator().injectFault("*", "/**", GitHubEmulator::Fault::latency(3000));
         } else if (kind == "500" || kind == "401") {
             emulator().injectFault(
                 "GET", "/repos/acme/ops/**",
@@ -173,7 +167,9 @@ private slots:
     void steadyStateAndUnrelatedCommits() {
         check();
         emulator().clearRequests();
+        const int used = emulator().rateLimitUsed("alice");
         check();
+        QCOMPARE(emulator().rateLimitUsed("alice"), used);
         const auto steady = emulator().requests();
         QCOMPARE(steady.size(), 5);
         for (const auto &request : steady) {
