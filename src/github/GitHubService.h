@@ -175,6 +175,7 @@ private:
     QCoro::Task<bool> answersOk(QString path);
     QCoro::Task<QList<Reply>> apiGetPages(QString path, QString token, bool conditional = false);
     QCoro::Task<Reply> conditionalGet(QUrl url, QString token);
+    QCoro::Task<Reply> getPage(QUrl url, QString token, bool conditional);
     QCoro::Task<QByteArray> apiPost(QString path, QJsonObject body, QString token,
                                     int expectedStatus);
     QCoro::Task<Reply> apiPatch(QString path, QJsonObject body, QString token);

@@ -246,6 +246,16 @@ void GitHubService::requireAnswer(const Reply &reply, int alsoOk) {
     throw GitHubReadFailure(GitHubReadFailure::unexpected, reply.status, message);
 }
 
+// One co_await per branch, none inside a condition: g++ 12 miscompiles
+// such frames.
+QCoro::Task<GitHubService::Reply> GitHubService::getPage(QUrl url, QString token,
+                                                         bool conditional) {
+    if (conditional)
+        co_return co_await conditionalGet(std::move(url), std::move(token));
+    co_return co_await send(QByteArrayLiteral("GET"), std::move(url), std::move(token),
+                            std::nullopt);
+}
+
 QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path, QString token,
                                                                     bool conditional) {
     QList<Reply> pages;
@@ -253,12 +263,7 @@ QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path
         apiUrl(path + (path.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
                QStringLiteral("per_page=100"));
     while (pages.size() < maxPages) {
-        // No co_await inside a condition: g++ 12 miscompiles the frame.
-        Reply page;
-        if (conditional)
-            page = co_await conditionalGet(url, token);
-        else
-            page = co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt);
+        Reply page = co_await getPage(url, token, conditional);
         pages.append(std::move(page));
         if (pages.constLast().status != 200)
             break;

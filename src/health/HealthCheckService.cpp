@@ -349,6 +349,9 @@ void HealthCheckService::apply(quint64 checkId, AppState *state, const Governanc
         verdict.status = MachineStatusState::offline;
         verdict.reasons = {QStringLiteral("GitHub could not be reached")};
     }
+    debugLog(QStringLiteral("CODEOWNERS check: found=") +
+             (verdict.codeownersOk ? QStringLiteral("true") : QStringLiteral("false")) +
+             QStringLiteral(", looking for @") + facts.owner);
     for (const QString &event : verdict.events)
         debugLog(QStringLiteral("governance: ") + event);
     const bool setUp = state->setupComplete();

@@ -85,6 +85,8 @@ private slots:
             {"deletion allowed", "weaken:allow_deletions", "1101", alert, "branch deletion allowed"},
             {"protection removed", "unprotected", "1101", alert, "Branch protection is off"},
             {"file pushed directly", "push", "1111", alert, ".claude/settings.json changed \u2014 pushed directly by @"},
+            {"reviewed pull request", "reviewed", "1111", ok, ""},
+            {"merged while protection off", "unreviewed", "1111", alert, "merged in #1 by @bob without @alice's approval"},
             {"owner handle extended", "extended", "1011", alert, "CODEOWNERS no longer names @alice"},
             {"repository deleted", "repoGone", "0000", alert, "Repository acme/ops not found"},
             {"collaborators failing", "noTeam", "1110", ok, ""},
@@ -118,6 +120,15 @@ private slots:
         const QString codeowners = QStringLiteral(".github/CODEOWNERS");
         if (kind.startsWith("weaken:")) {
             QVERIFY(emulator().weakenProtection("acme", "ops", kind.mid(7)));
+        } else if (kind == "reviewed" || kind == "unreviewed") {
+            const bool reviewed = kind == "reviewed";
+            if (!reviewed)
+                emulator().removeProtection("acme", "ops");
+            const auto outcome = emulator().pullRequestAs(
+                "acme", "ops", "bob", {{".claude/settings.json", "{}"}},
+                reviewed ? QStringList{"alice"} : QStringList{}, reviewed ? "alice" : "bob");
+            QVERIFY2(outcome.mergeStatus == 200, qPrintable(outcome.message));
+            emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
         } else if (kind == "push") {
             emulator().writeFileDirect("acme", "ops", ".claude/settings.json", "{}");
         } else if (kind == "extended") {
