@@ -152,8 +152,15 @@ QCoro::Task<bool> GitHubService::fetchOrgsViaOAuthFallback(QPointer<AppState> ap
         lookups.push_back(administersOrg(org.login, token));
     QList<GitHubOrg> orgs;
     for (qsizetype i = 0; i < responses.size(); ++i) {
+        // Awaited into a named local: g++ 12 miscompiles a co_await inside
+        // a braced initialiser (the frame was corrupted once Reply grew).
+        const bool isAdmin = co_await std::move(lookups[size_t(i)]);
         const GitHubOrgResponse &org = responses.at(i);
-        orgs.append(GitHubOrg{org.id, org.login, co_await std::move(lookups[size_t(i)])});
+        GitHubOrg entry;
+        entry.id = org.id;
+        entry.login = org.login;
+        entry.isAdmin = isAdmin;
+        orgs.append(entry);
     }
     if (appState) {
         appState->setGitHubOrgs(orgs);
