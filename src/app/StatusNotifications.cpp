@@ -21,6 +21,9 @@ StatusNotifications::StatusNotifications(AppState *state, std::unique_ptr<Deskto
     connect(state, &AppState::machineStatusChanged, this, &StatusNotifications::evaluate);
     // A check that changes nothing still ends here; the policy keeps it quiet.
     connect(state, &AppState::lastHeartbeatChanged, this, &StatusNotifications::evaluate);
+    // A new finding under an unchanged alert is news too.
+    connect(state, &AppState::statusReasonsChanged, this, &StatusNotifications::evaluate);
+    connect(state, &AppState::checkSignInRefusedChanged, this, &StatusNotifications::evaluate);
     evaluate();
 }
 
@@ -31,6 +34,8 @@ StatusSnapshot StatusNotifications::snapshot() const {
     if (!m_state)
         return snapshot;
     snapshot.status = m_state->machineStatus();
+    snapshot.reasons = m_state->statusReasons();
+    snapshot.signInRefused = m_state->checkSignInRefused();
     if (const std::optional<GitHubOrg> org = m_state->selectedOrg();
         org && !m_state->repoName().isEmpty())
         snapshot.repository = org->login + QLatin1Char('/') + m_state->repoName();

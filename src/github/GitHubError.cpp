@@ -33,3 +33,22 @@ GitHubTransportError::GitHubTransportError(QString qtMessage)
 
 GitHubJsonError::GitHubJsonError(QString parserMessage)
     : m_message(std::move(parserMessage)) {}
+
+GitHubReadFailure::GitHubReadFailure(Kind kind, int status, QString message)
+    : m_kind(kind)
+    , m_status(status)
+    , m_message(std::move(message)) {}
+
+QString GitHubReadFailure::description() const {
+    switch (m_kind) {
+    case serverError:
+        return QStringLiteral("GitHub answered with a server error (HTTP %1).").arg(m_status);
+    case rateLimited:
+        return QStringLiteral("GitHub's rate limit is used up.");
+    case unauthorized:
+        return QStringLiteral("GitHub refused the sign-in.");
+    case unexpected:
+        break;
+    }
+    return QStringLiteral("GitHub gave an unexpected answer (HTTP %1).").arg(m_status);
+}

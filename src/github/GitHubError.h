@@ -85,3 +85,28 @@ public:
 private:
     std::shared_ptr<bool> m_cancelled = std::make_shared<bool>(false);
 };
+
+// A read that GitHub answered without the answer: the caller (the health
+// check) must tell these apart from a real "not there", since they say
+// nothing about the repository.
+class GitHubReadFailure : public GitHubFailure {
+public:
+    enum Kind {
+        serverError,  // 5xx
+        rateLimited,  // 403/429 with the rate limit spent
+        unauthorized, // 401: the token was refused
+        unexpected,   // any other status a read does not expect
+    };
+
+    GitHubReadFailure(Kind kind, int status, QString message);
+
+    Kind kind() const { return m_kind; }
+    int status() const { return m_status; }
+    QString detail() const override { return m_message; }
+    QString description() const override;
+
+private:
+    Kind m_kind;
+    int m_status;
+    QString m_message;
+};

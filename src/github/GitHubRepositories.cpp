@@ -149,8 +149,9 @@ QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancell
         throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
 }
 
-QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEntry> files,
-                                        QString message, GitHubCancellation cancel) {
+QCoro::Task<GitHubBranchHead> GitHubService::writeFiles(QString org, QString repo,
+                                                        QList<FileEntry> files, QString message,
+                                                        GitHubCancellation cancel) {
     guardOrg(org);
     const QString base = repoPath(org, repo);
     // Every name is checked before the first request, so a bad one sends nothing.
@@ -194,6 +195,10 @@ QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEnt
                                            refUpdateBody(*newCommit), heldToken());
     if (update.status != 200)
         throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(update.body));
+    GitHubBranchHead written;
+    written.commitSha = *newCommit;
+    written.treeSha = *newTree;
+    co_return written;
 }
 
 QCoro::Task<QString> GitHubService::getFileContent(QString org, QString repo, QString path) {
@@ -238,7 +243,8 @@ QCoro::Task<QString> GitHubService::getFileContent(QString org, QString repo, QS
 QCoro::Task<QList<TeamMember>> GitHubService::getCollaborators(QString org, QString repo) {
     const QString path = repoPath(org, repo) + QStringLiteral("/collaborators");
     const QString token = co_await ensureValidToken();
-    const QList<Reply> pages = co_await apiGetPages(path, token);
+    // Read on every health check: an unchanged list costs no rate limit.
+    const QList<Reply> pages = co_await apiGetPages(path, token, true);
 
     QList<TeamMember> members;
     for (const Reply &page : pages) {

@@ -3,6 +3,7 @@
 #include "DiagnosticLog.h"
 #include "GitHubEndpoints.h"
 #include "GitHubError.h"
+#include "GitHubGovernanceTypes.h"
 #include "Records.h"
 
 #include <QByteArray>
@@ -10,9 +11,11 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
@@ -85,8 +88,9 @@ public:
     // Writes check `cancel` before every request, so their starter can stop
     // them between requests (see GitHubCancellation).
     QCoro::Task<> createRepo(QString org, QString name, GitHubCancellation cancel = {});
-    QCoro::Task<> writeFiles(QString org, QString repo, QList<FileEntry> files, QString message,
-                             GitHubCancellation cancel = {});
+    // The commit it made on main and that commit's tree.
+    QCoro::Task<GitHubBranchHead> writeFiles(QString org, QString repo, QList<FileEntry> files,
+                                             QString message, GitHubCancellation cancel = {});
     QCoro::Task<QString> getFileContent(QString org, QString repo, QString path);
     QCoro::Task<QList<TeamMember>> getCollaborators(QString org, QString repo);
 
@@ -95,6 +99,26 @@ public:
     QCoro::Task<> enableBranchProtection(QString org, QString repo, GitHubCancellation cancel = {});
     QCoro::Task<> disableBranchProtection(QString org, QString repo,
                                           GitHubCancellation cancel = {});
+
+    // --- Governance reads (GitHubGovernanceReads.cpp) ---
+    // Conditional GETs: each remembers its last answer's ETag and a 304
+    // reuses that answer. A 404 reads as absent (nullopt / false); 401, a
+    // spent rate limit, 5xx and other statuses throw GitHubReadFailure, a
+    // failed transfer GitHubTransportError.
+    QCoro::Task<bool> repositoryPresent(QString org, QString repo);
+    QCoro::Task<std::optional<GitHubBranchHead>> getBranchHead(QString org, QString repo,
+                                                               QString branch);
+    QCoro::Task<std::optional<QJsonObject>> getProtectionBody(QString org, QString repo);
+    QCoro::Task<std::optional<QString>> getFileIfPresent(QString org, QString repo, QString path);
+    // Path -> blob id of every file under the tree (recursive).
+    QCoro::Task<QMap<QString, QString>> getTreeBlobIds(QString org, QString repo, QString treeSha);
+    // Commits from base (exclusive) to head, oldest first; each with the
+    // files it touched where the comparison tells them (filesKnown).
+    QCoro::Task<QList<GitHubCommitSummary>> compareCommits(QString org, QString repo, QString base,
+                                                           QString head);
+    QCoro::Task<QStringList> getCommitFiles(QString org, QString repo, QString sha);
+    QCoro::Task<QList<GitHubPullSummary>> getCommitPulls(QString org, QString repo, QString sha);
+    QCoro::Task<QList<GitHubReviewSummary>> getPullReviews(QString org, QString repo, int number);
 
     // Web pages the screens link to.
     QUrl newOrganizationPageUrl() const;
@@ -127,6 +151,9 @@ private:
         int status = 0;
         QByteArray body;
         QByteArray link;
+        QByteArray etag;
+        QByteArray rateRemaining; // x-ratelimit-remaining
+        bool retryAfter = false;
     };
     struct PendingSignIn {
         QString state;
@@ -137,11 +164,18 @@ private:
     QNetworkRequest baseRequest(const QUrl &url) const;
     QCoro::Task<Reply> transfer(QByteArray verb, QNetworkRequest request, QByteArray payload);
     QCoro::Task<Reply> send(QByteArray verb, QUrl url, QString token,
-                            std::optional<QJsonObject> body);
+                            std::optional<QJsonObject> body, QByteArray ifNoneMatch = {});
     QCoro::Task<Reply> apiGet(QString path, QString token);
+    // GET with If-None-Match from the last answer to the same URL and
+    // token; a 304 comes back as that answer.
+    QCoro::Task<Reply> apiGetConditional(QString path, QString token);
+    // Throws GitHubReadFailure unless the status is 200, 404 or `alsoOk`.
+    static void requireAnswer(const Reply &reply, int alsoOk = 200);
     // GET with the held token: whether it answered 200 (present and readable).
     QCoro::Task<bool> answersOk(QString path);
-    QCoro::Task<QList<Reply>> apiGetPages(QString path, QString token);
+    QCoro::Task<QList<Reply>> apiGetPages(QString path, QString token, bool conditional = false);
+    QCoro::Task<Reply> conditionalGet(QUrl url, QString token);
+    QCoro::Task<Reply> getPage(QUrl url, QString token, bool conditional);
     QCoro::Task<QByteArray> apiPost(QString path, QJsonObject body, QString token,
                                     int expectedStatus);
     QCoro::Task<Reply> apiPatch(QString path, QJsonObject body, QString token);
@@ -191,4 +225,12 @@ private:
     std::shared_ptr<GitHubRefreshFlight> m_refreshFlight;
     // Bumped on every sign-in, so a late refresh or restore cannot undo it.
     quint64 m_tokenGeneration = 0;
+    // Answers of conditional GETs by URL and token digest, oldest first;
+    // bounded so a long session never grows it.
+    struct CachedAnswer {
+        QByteArray key;
+        Reply reply;
+    };
+    QList<CachedAnswer> m_conditionalAnswers;
+    static constexpr qsizetype maxConditionalAnswers = 64;
 };

@@ -6,6 +6,7 @@
 #include <BuildConfig.h>
 
 #include <QCoroNetworkReply>
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -13,6 +14,7 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -166,13 +168,19 @@ QCoro::Task<GitHubService::Reply> GitHubService::transfer(QByteArray verb, QNetw
     if (reply->isOpen())
         result.body = reply->readAll();
     result.link = reply->rawHeader("Link");
+    result.etag = reply->rawHeader("ETag");
+    result.rateRemaining = reply->rawHeader("x-ratelimit-remaining");
+    result.retryAfter = reply->hasRawHeader("Retry-After");
     qCDebug(lcGitHub) << verb << request.url().path(QUrl::FullyEncoded) << result.status;
     co_return result;
 }
 
 QCoro::Task<GitHubService::Reply> GitHubService::send(QByteArray verb, QUrl url, QString token,
-                                                      std::optional<QJsonObject> body) {
+                                                      std::optional<QJsonObject> body,
+                                                      QByteArray ifNoneMatch) {
     QNetworkRequest request = baseRequest(url);
+    if (!ifNoneMatch.isEmpty())
+        request.setRawHeader("If-None-Match", ifNoneMatch);
     request.setRawHeader("Accept", "application/vnd.github+json");
     request.setRawHeader("X-GitHub-Api-Version", "2022-11-28");
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
@@ -188,13 +196,74 @@ QCoro::Task<GitHubService::Reply> GitHubService::apiGet(QString path, QString to
     co_return co_await send(QByteArrayLiteral("GET"), apiUrl(path), std::move(token), std::nullopt);
 }
 
-QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path, QString token) {
+QCoro::Task<GitHubService::Reply> GitHubService::apiGetConditional(QString path, QString token) {
+    co_return co_await conditionalGet(apiUrl(path), std::move(token));
+}
+
+QCoro::Task<GitHubService::Reply> GitHubService::conditionalGet(QUrl url, QString token) {
+    // The token is part of the key (as a digest), so an answer one account
+    // was given is never handed to another.
+    const QByteArray key =
+        url.toEncoded() + ' ' +
+        QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex();
+    const auto cached =
+        std::find_if(m_conditionalAnswers.cbegin(), m_conditionalAnswers.cend(),
+                     [&key](const CachedAnswer &entry) { return entry.key == key; });
+    const QByteArray etag =
+        cached == m_conditionalAnswers.cend() ? QByteArray() : cached->reply.etag;
+    Reply reply =
+        co_await send(QByteArrayLiteral("GET"), url, std::move(token), std::nullopt, etag);
+    // Look the entry up again: other requests may have changed the list
+    // while this one was in flight.
+    const auto entry = std::find_if(m_conditionalAnswers.begin(), m_conditionalAnswers.end(),
+                                    [&key](const CachedAnswer &e) { return e.key == key; });
+    if (reply.status == 304 && entry != m_conditionalAnswers.end())
+        co_return Reply(entry->reply); // a copy: QCoro 0.8 moves from an lvalue
+    if (entry != m_conditionalAnswers.end())
+        m_conditionalAnswers.erase(entry);
+    if ((reply.status == 200 || reply.status == 404) && !reply.etag.isEmpty()) {
+        if (m_conditionalAnswers.size() >= maxConditionalAnswers)
+            m_conditionalAnswers.removeFirst();
+        m_conditionalAnswers.append(CachedAnswer{key, reply});
+    }
+    co_return reply;
+}
+
+void GitHubService::requireAnswer(const Reply &reply, int alsoOk) {
+    if (reply.status == 200 || reply.status == 404 || reply.status == alsoOk)
+        return;
+    const QString message = gitHubMessage(reply.body);
+    if (reply.status == 401)
+        throw GitHubReadFailure(GitHubReadFailure::unauthorized, reply.status, message);
+    // GitHub says a spent limit with 403 or 429 and no remaining calls, a
+    // secondary limit with retry-after or its own words.
+    if ((reply.status == 403 || reply.status == 429) &&
+        (reply.rateRemaining == "0" || reply.retryAfter ||
+         message.contains(QLatin1String("rate limit"), Qt::CaseInsensitive)))
+        throw GitHubReadFailure(GitHubReadFailure::rateLimited, reply.status, message);
+    if (reply.status >= 500)
+        throw GitHubReadFailure(GitHubReadFailure::serverError, reply.status, message);
+    throw GitHubReadFailure(GitHubReadFailure::unexpected, reply.status, message);
+}
+
+// One co_await per branch, none inside a condition: g++ 12 miscompiles
+// such frames.
+QCoro::Task<GitHubService::Reply> GitHubService::getPage(QUrl url, QString token,
+                                                         bool conditional) {
+    if (conditional)
+        co_return co_await conditionalGet(std::move(url), std::move(token));
+    co_return co_await send(QByteArrayLiteral("GET"), std::move(url), std::move(token),
+                            std::nullopt);
+}
+
+QCoro::Task<QList<GitHubService::Reply>> GitHubService::apiGetPages(QString path, QString token,
+                                                                    bool conditional) {
     QList<Reply> pages;
     QUrl url =
         apiUrl(path + (path.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
                QStringLiteral("per_page=100"));
     while (pages.size() < maxPages) {
-        Reply page = co_await send(QByteArrayLiteral("GET"), url, token, std::nullopt);
+        Reply page = co_await getPage(url, token, conditional);
         pages.append(std::move(page));
         if (pages.constLast().status != 200)
             break;

@@ -1,12 +1,19 @@
 #include "ProtectionRun.h"
 
 #include "AppState.h"
+#include "BaselineStore.h"
 #include "GitHubError.h"
 #include "GitHubService.h"
+#include "GovernanceBlobIds.h"
 #include "GovernanceFiles.h"
+#include "PersistenceService.h"
+
+#include <QJsonObject>
 
 #include <QLoggingCategory>
 #include <QPointer>
+
+#include <memory>
 
 Q_LOGGING_CATEGORY(lcGovernance, "keelmark.governance")
 
@@ -42,10 +49,12 @@ QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QStrin
 }
 
 QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, QString repo,
-                                   QString owner, GitHubCancellation cancel) {
+                                   QString owner, GitHubCancellation cancel,
+                                   std::shared_ptr<GitHubBranchHead> written) {
     ensureWanted(gitHub, cancel);
-    co_await gitHub->writeFiles(org, repo, GovernanceFiles::compose(owner, org), kCommitMessage,
-                                cancel);
+    const GitHubBranchHead head = co_await gitHub->writeFiles(
+        org, repo, GovernanceFiles::compose(owner, org), kCommitMessage, cancel);
+    *written = head;
 }
 
 QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo,
@@ -54,10 +63,27 @@ QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QStr
     co_await gitHub->enableBranchProtection(org, repo, cancel);
 }
 
+// GitHub can answer a write 200 without acting on it: read back what the
+// run wrote before calling the setup done.
 QCoro::Task<> verifyRepository(QPointer<GitHubService> gitHub, QString org, QString repo,
-                               GitHubCancellation cancel) {
+                               GitHubCancellation cancel,
+                               std::shared_ptr<GitHubBranchHead> written) {
     ensureWanted(gitHub, cancel);
     co_await gitHub->requireRepo(org, repo);
+    ensureWanted(gitHub, cancel);
+    const std::optional<GitHubBranchHead> head =
+        co_await gitHub->getBranchHead(org, repo, QStringLiteral("main"));
+    ensureWanted(gitHub, cancel);
+    const std::optional<QJsonObject> protection = co_await gitHub->getProtectionBody(org, repo);
+    QStringList missing;
+    if (!head || head->commitSha != written->commitSha)
+        missing << QStringLiteral("the governance files are not on main");
+    if (!protection)
+        missing << QStringLiteral("branch protection is not in force");
+    if (!missing.isEmpty())
+        throw GitHubError(GitHubError::fileWriteFailed,
+                          QStringLiteral("GitHub accepted the changes, but ") +
+                              missing.join(QStringLiteral(" and ")) + u'.');
 }
 
 QList<ProtectionStep> freshSteps() {
@@ -127,6 +153,7 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
         appState->repoName().isEmpty() ? QStringLiteral("ops") : appState->repoName();
     const QString owner = appState->gitHubUsername();
     const GitHubCancellation cancel = m_cancel;
+    const auto written = std::make_shared<GitHubBranchHead>();
 
     // Each action is a named local: g++ 12 destroys a lambda temporary that
     // is converted to a parameter inside a co_await expression twice.
@@ -134,10 +161,12 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
         return ensureRepositoryUnprotected(gitHub, org, repo, cancel);
     };
     const StepAction writeStep = [=] {
-        return writeGovernanceFiles(gitHub, org, repo, owner, cancel);
+        return writeGovernanceFiles(gitHub, org, repo, owner, cancel, written);
     };
     const StepAction protectStep = [=] { return enableProtection(gitHub, org, repo, cancel); };
-    const StepAction verifyStep = [=] { return verifyRepository(gitHub, org, repo, cancel); };
+    const StepAction verifyStep = [=] {
+        return verifyRepository(gitHub, org, repo, cancel, written);
+    };
 
     setRunning(true);
     co_await run(0, createStep);
@@ -151,8 +180,17 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
         co_return;
 
     if (!m_hasFailed) {
-        if (appState)
+        if (appState) {
             appState->setRepoCreated(true);
+            // What the owner approved by running setup: later checks
+            // measure main against it.
+            const PersistenceService persistence(appState->appDirectory());
+            if (!BaselineStore(persistence)
+                     .save(GovernanceBlobIds::approvedAtSetup(written->commitSha, written->treeSha,
+                                                              owner, org,
+                                                              QDateTime::currentDateTimeUtc())))
+                qCWarning(lcGovernance) << "could not record the approved governance baseline";
+        }
         setAllComplete(true);
     }
     setRunning(false);

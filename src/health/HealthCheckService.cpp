@@ -1,12 +1,17 @@
 #include "HealthCheckService.h"
 
 #include "AppState.h"
+#include "BaselineStore.h"
 #include "DiagnosticLog.h"
 #include "GitHubError.h"
 #include "GitHubService.h"
+#include "GovernanceBlobIds.h"
+#include "PersistenceService.h"
 
 #include <QLoggingCategory>
 #include <QTimer>
+
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcHealth, "keelmark.health")
 
@@ -14,91 +19,185 @@ namespace {
 
 const QString kCodeownersPath = QStringLiteral(".github/CODEOWNERS");
 
-// The log shows an error by its case name where it has one.
-QString errorText(const GitHubError &error) {
-    switch (error.kind()) {
-    case GitHubError::networkError:
-        return QStringLiteral("networkError");
-    case GitHubError::orgNotApproved:
-        return QStringLiteral("orgNotApproved");
-    case GitHubError::repoCreationFailed:
-        return QStringLiteral("repoCreationFailed");
-    case GitHubError::fileWriteFailed:
-        return QStringLiteral("fileWriteFailed");
-    case GitHubError::branchProtectionFailed:
-        return QStringLiteral("branchProtectionFailed");
-    case GitHubError::invalidName:
-        return QStringLiteral("invalidName");
-    }
-    return error.description();
-}
-
-// Sub-checks: free coroutines with by-value parameters, each turning every
-// failure into a negative answer so that one failing request never hides
-// the answers of the others.
-
-QCoro::Task<bool> repositoryExists(QPointer<GitHubService> gitHub, QString org, QString repo) {
-    try {
-        if (gitHub) {
-            const bool answer = co_await gitHub->repoExists(org, repo);
-            co_return answer;
+CheckFailure failureOf(const std::exception &error) {
+    if (const auto *read = dynamic_cast<const GitHubReadFailure *>(&error)) {
+        switch (read->kind()) {
+        case GitHubReadFailure::unauthorized:
+            return CheckFailure::unauthorized;
+        case GitHubReadFailure::rateLimited:
+            return CheckFailure::rateLimited;
+        case GitHubReadFailure::serverError:
+        case GitHubReadFailure::unexpected:
+            return CheckFailure::serverError;
         }
-    } catch (const std::exception &error) {
-        qCDebug(lcHealth) << "repoExists failed:" << error.what();
     }
-    co_return false;
+    // Transfer errors, time-outs, unreadable bodies, a missing token.
+    return CheckFailure::unreachable;
 }
 
-QCoro::Task<bool> branchProtected(QPointer<GitHubService> gitHub, QString org, QString repo) {
-    try {
-        if (gitHub) {
-            const bool answer = co_await gitHub->hasBranchProtection(org, repo);
-            co_return answer;
+// A refused sign-in outweighs a spent limit, which outweighs the rest: the
+// most actionable reason is the one shown.
+CheckFailure worse(CheckFailure a, CheckFailure b) {
+    const auto rank = [](CheckFailure f) {
+        switch (f) {
+        case CheckFailure::unauthorized:
+            return 4;
+        case CheckFailure::rateLimited:
+            return 3;
+        case CheckFailure::serverError:
+            return 2;
+        case CheckFailure::unreachable:
+            return 1;
+        case CheckFailure::none:
+            break;
         }
-    } catch (const std::exception &error) {
-        qCDebug(lcHealth) << "hasBranchProtection failed:" << error.what();
-    }
-    co_return false;
+        return 0;
+    };
+    return rank(a) >= rank(b) ? a : b;
 }
 
-QCoro::Task<QList<TeamMember>> collaborators(QPointer<GitHubService> gitHub, QString org,
-                                             QString repo) {
-    try {
-        if (gitHub) {
-            QList<TeamMember> members = co_await gitHub->getCollaborators(org, repo);
-            co_return members;
-        }
-    } catch (const std::exception &error) {
-        qCDebug(lcHealth) << "getCollaborators failed:" << error.what();
-    }
-    co_return QList<TeamMember>{};
-}
-
-struct CodeownersOutcome {
-    bool found = false;
-    QString logLine;
+// One read's answer or why there was none: a failing read never hides the
+// answers of the reads beside it.
+template <typename T> struct Settled {
+    std::optional<T> value;
+    CheckFailure failure = CheckFailure::none;
+    QString why;
 };
 
-QCoro::Task<CodeownersOutcome> checkCodeowners(QPointer<GitHubService> gitHub, QString org,
-                                               QString repo, QString expectedOwner) {
-    QString failure;
+template <typename T> QCoro::Task<Settled<T>> settle(QCoro::Task<T> task) {
+    Settled<T> result;
     try {
-        if (!gitHub)
-            throw GitHubError(GitHubError::networkError);
-        const QString text = co_await gitHub->getFileContent(org, repo, kCodeownersPath);
-        const bool found = HealthCheckService::codeownersNamesOwner(text, expectedOwner);
-        co_return CodeownersOutcome{found,
-                                    QStringLiteral("CODEOWNERS check: found=") +
-                                        (found ? QStringLiteral("true") : QStringLiteral("false")) +
-                                        QStringLiteral(", looking for @") + expectedOwner};
-    } catch (const GitHubError &error) {
-        failure = errorText(error);
-    } catch (const GitHubFailure &error) {
-        failure = error.description();
+        result.value = co_await std::move(task);
     } catch (const std::exception &error) {
-        failure = QString::fromLocal8Bit(error.what());
+        result.failure = failureOf(error);
+        const auto *failure = dynamic_cast<const GitHubFailure *>(&error);
+        result.why = failure ? failure->description() + u' ' + failure->detail()
+                             : QString::fromLocal8Bit(error.what());
     }
-    co_return CodeownersOutcome{false, QStringLiteral("CODEOWNERS check failed: ") + failure};
+    co_return result;
+}
+
+// The approved baseline from the application directory, or the files
+// KeelMark composes when none was recorded (set up before baselines).
+GovernanceBaseline loadBaseline(const QString &directory, const QString &owner, const QString &org,
+                                const QDateTime &now) {
+    const PersistenceService persistence(directory);
+    if (const auto stored = BaselineStore(persistence).load())
+        return *stored;
+    return GovernanceBlobIds::provisional(owner, org, now);
+}
+
+PullRequestFact pullFact(const GitHubPullSummary &pull) {
+    PullRequestFact fact;
+    fact.number = pull.number;
+    fact.author = pull.author;
+    fact.headSha = pull.headSha;
+    fact.merged = pull.merged;
+    return fact;
+}
+
+// Plain functions rather than braced initialisers inside the coroutines:
+// g++ 12 miscompiles those.
+HeadFact headFact(const GitHubBranchHead &head) {
+    HeadFact fact;
+    fact.commitSha = head.commitSha;
+    fact.treeSha = head.treeSha;
+    return fact;
+}
+
+QList<ReviewFact> reviewFacts(const QList<GitHubReviewSummary> &reviews) {
+    QList<ReviewFact> facts;
+    for (const GitHubReviewSummary &review : reviews)
+        facts << ReviewFact{review.reviewer, review.state, review.commitSha};
+    return facts;
+}
+
+template <typename T> void note(const Settled<T> &read, CheckFailure *failure, QString *why) {
+    *failure = worse(*failure, read.failure);
+    if (!read.why.isEmpty())
+        *why = read.why;
+}
+
+// The merged pull request a commit arrived through, if any.
+std::optional<GitHubPullSummary> mergedPull(const QList<GitHubPullSummary> &pulls) {
+    for (const GitHubPullSummary &pull : pulls) {
+        if (pull.merged)
+            return pull;
+    }
+    return std::nullopt;
+}
+
+// Commits since the baseline that touched governance files, each with the
+// pull request it was merged through and that pull request's reviews.
+QCoro::Task<Settled<QList<CommitFact>>>
+readHistory(QPointer<GitHubService> gitHub, QString org, QString repo, QStringList watched,
+            QCoro::Task<Settled<QList<GitHubCommitSummary>>> comparison) {
+    Settled<QList<CommitFact>> result;
+    const Settled<QList<GitHubCommitSummary>> compared = co_await std::move(comparison);
+    if (!gitHub || compared.failure != CheckFailure::none) {
+        result.failure = gitHub ? compared.failure : CheckFailure::unreachable;
+        result.why = compared.why;
+        co_return result;
+    }
+    QList<GitHubCommitSummary> commits = *compared.value;
+    // Files and pull requests of every commit at once: one round trip.
+    std::vector<QCoro::Task<Settled<QStringList>>> files;
+    std::vector<QCoro::Task<Settled<QList<GitHubPullSummary>>>> pulls;
+    for (const GitHubCommitSummary &commit : commits) {
+        if (!commit.filesKnown)
+            files.push_back(settle(gitHub->getCommitFiles(org, repo, commit.sha)));
+        pulls.push_back(settle(gitHub->getCommitPulls(org, repo, commit.sha)));
+    }
+    QList<std::optional<GitHubPullSummary>> merged;
+    qsizetype nextFiles = 0;
+    for (qsizetype i = 0; i < commits.size(); ++i) {
+        if (!commits[i].filesKnown) {
+            const auto answer = co_await std::move(files[size_t(nextFiles++)]);
+            result.failure = worse(result.failure, answer.failure);
+            commits[i].files = answer.value.value_or(QStringList{});
+        }
+        const auto answer = co_await std::move(pulls[size_t(i)]);
+        result.failure = worse(result.failure, answer.failure);
+        merged << (answer.value ? mergedPull(*answer.value) : std::nullopt);
+        if (!answer.why.isEmpty())
+            result.why = answer.why;
+    }
+    if (!gitHub || result.failure != CheckFailure::none) {
+        result.failure = worse(result.failure, CheckFailure::unreachable);
+        co_return result;
+    }
+    // Reviews of the pull requests that brought governance changes.
+    QList<CommitFact> facts;
+    std::vector<QCoro::Task<Settled<QList<GitHubReviewSummary>>>> reviews;
+    for (qsizetype i = 0; i < commits.size(); ++i) {
+        CommitFact fact;
+        fact.sha = commits[i].sha;
+        fact.author = commits[i].author;
+        for (const QString &path : commits[i].files) {
+            if (watched.contains(path) && !fact.paths.contains(path))
+                fact.paths << path;
+        }
+        if (fact.paths.isEmpty())
+            continue;
+        if (merged[i]) {
+            fact.pullRequest = pullFact(*merged[i]);
+            reviews.push_back(settle(gitHub->getPullReviews(org, repo, merged[i]->number)));
+        }
+        facts << fact;
+    }
+    qsizetype nextReview = 0;
+    for (CommitFact &fact : facts) {
+        if (!fact.pullRequest)
+            continue;
+        const auto answer = co_await std::move(reviews[size_t(nextReview++)]);
+        result.failure = worse(result.failure, answer.failure);
+        for (const GitHubReviewSummary &review :
+             answer.value.value_or(QList<GitHubReviewSummary>{}))
+            fact.pullRequest->reviews
+                << ReviewFact{review.reviewer, review.state, review.commitSha};
+    }
+    result.value = facts;
+    co_return result;
 }
 
 } // namespace
@@ -160,38 +259,124 @@ QCoro::Task<> HealthCheckService::performHealthCheck(AppState *appState) {
     const quint64 checkId = ++m_nextCheckId;
     const QPointer<GitHubService> gitHub(m_gitHub);
     const QString login = org->login;
+    const QString directory = state->appDirectory();
+    GovernanceFacts facts;
+    // Judged as set up even during setup, so the rows show what holds; the
+    // status is set to setup mode on applying.
+    facts.setupComplete = true;
+    facts.owner = username;
+    facts.repository = login + u'/' + repo;
+    facts.checkedAt = m_clock();
+    facts.baseline = loadBaseline(directory, username, login, facts.checkedAt);
 
-    // Tasks start eagerly: all four requests are in flight before the first
-    // answer is awaited.
-    auto exists = repositoryExists(gitHub, login, repo);
-    auto owners = checkCodeowners(gitHub, login, repo, username);
-    auto protection = branchProtected(gitHub, login, repo);
-    auto members = collaborators(gitHub, login, repo);
+    // Tasks start eagerly: every request of the first round is in flight
+    // before the first answer is awaited.
+    auto exists = settle(m_gitHub->repositoryPresent(login, repo));
+    auto head = settle(m_gitHub->getBranchHead(login, repo, QStringLiteral("main")));
+    auto protection = settle(m_gitHub->getProtectionBody(login, repo));
+    auto owners = settle(m_gitHub->getFileIfPresent(login, repo, kCodeownersPath));
+    auto members = settle(m_gitHub->getCollaborators(login, repo));
 
-    const bool repoFound = co_await std::move(exists);
-    const CodeownersOutcome codeowners = co_await std::move(owners);
-    const bool isProtected = co_await std::move(protection);
-    const QList<TeamMember> team = co_await std::move(members);
-    if (!self || !state)
+    const auto repoFound = co_await std::move(exists);
+    const auto mainHead = co_await std::move(head);
+    const auto body = co_await std::move(protection);
+    const auto codeowners = co_await std::move(owners);
+    const auto team = co_await std::move(members);
+    if (!self || !state || !gitHub)
         co_return;
 
-    debugLog(codeowners.logLine);
+    QString why;
+    note(repoFound, &facts.failure, &why);
+    note(mainHead, &facts.failure, &why);
+    note(body, &facts.failure, &why);
+    note(codeowners, &facts.failure, &why);
+    if (facts.failure == CheckFailure::none) {
+        facts.repositoryFound = *repoFound.value;
+        facts.protection = *body.value;
+        facts.codeowners = *codeowners.value;
+        if (*mainHead.value)
+            facts.head = headFact(**mainHead.value);
+    }
+    GovernanceVerdict verdict = GovernanceVerdict::judge(facts);
+
+    if (verdict.needs == GovernanceVerdict::Needs::tree) {
+        auto tree = settle(m_gitHub->getTreeBlobIds(login, repo, facts.head->treeSha));
+        // The history is wanted whenever a watched file differs; read it
+        // beside the tree so a changed file costs no extra round trip.
+        std::optional<QCoro::Task<Settled<QList<CommitFact>>>> history;
+        if (!facts.baseline.isProvisional())
+            history =
+                readHistory(gitHub, login, repo, facts.baseline.blobIds.keys(),
+                            settle(m_gitHub->compareCommits(login, repo, facts.baseline.commitSha,
+                                                            facts.head->commitSha)));
+        const auto blobs = co_await std::move(tree);
+        std::optional<Settled<QList<CommitFact>>> commits;
+        if (history)
+            commits = co_await std::move(*history);
+        if (!self || !state)
+            co_return;
+        facts.failure = blobs.failure;
+        why = blobs.why;
+        facts.tree = blobs.value;
+        if (facts.failure == CheckFailure::none)
+            verdict = GovernanceVerdict::judge(facts);
+        if (commits) {
+            if (verdict.needs == GovernanceVerdict::Needs::history) {
+                facts.failure = commits->failure;
+                why = commits->why;
+                facts.history = commits->value;
+            }
+        }
+        verdict = GovernanceVerdict::judge(facts);
+    }
+    if (!why.isEmpty())
+        debugLog(QStringLiteral("check could not read everything: ") + why);
+    apply(checkId, state, facts, verdict, team.value.value_or(QList<TeamMember>{}), directory);
+}
+
+void HealthCheckService::apply(quint64 checkId, AppState *state, const GovernanceFacts &facts,
+                               GovernanceVerdict verdict, const QList<TeamMember> &team,
+                               const QString &directory) {
     // A check that started earlier but answered later holds older facts.
     if (checkId < m_lastAppliedCheckId) {
         qCDebug(lcHealth) << "dropping stale check" << checkId << "after" << m_lastAppliedCheckId;
         emit healthCheckFinished(false);
-        co_return;
+        return;
     }
     m_lastAppliedCheckId = checkId;
-
-    state->setRepoCreated(repoFound);
-    state->setCodeownersValid(codeowners.found);
-    state->setBranchProtectionEnabled(isProtected);
-    state->setTeamMembers(team);
+    // Facts still incomplete are not a verdict: say so rather than guess.
+    if (verdict.needs != GovernanceVerdict::Needs::nothing) {
+        verdict.status = MachineStatusState::offline;
+        verdict.reasons = {QStringLiteral("GitHub could not be reached")};
+    }
+    debugLog(QStringLiteral("CODEOWNERS check: found=") +
+             (verdict.codeownersOk ? QStringLiteral("true") : QStringLiteral("false")) +
+             QStringLiteral(", looking for @") + facts.owner);
+    for (const QString &event : verdict.events)
+        debugLog(QStringLiteral("governance: ") + event);
+    const bool setUp = state->setupComplete();
+    if (setUp && verdict.baselineToStore && verdict.status != MachineStatusState::offline) {
+        const PersistenceService persistence(directory);
+        if (!BaselineStore(persistence).save(*verdict.baselineToStore))
+            debugLog(QStringLiteral("could not write the governance baseline"));
+    }
+    state->setStatusReasons(verdict.reasons);
+    state->setCheckSignInRefused(facts.failure == CheckFailure::unauthorized);
+    if (verdict.status == MachineStatusState::offline) {
+        // The last established facts and the time of the last good check stay.
+        state->setMachineStatus(setUp ? MachineStatusState::offline
+                                      : MachineStatusState::setupMode);
+        emit healthCheckFinished(true);
+        return;
+    }
+    state->setRepoCreated(verdict.repositoryOk);
+    state->setCodeownersValid(verdict.codeownersOk);
+    state->setBranchProtectionEnabled(verdict.protectionOk);
+    state->setProtectionFindings(verdict.protectionFindings);
+    state->setFileFindings(verdict.fileFindings);
+    state->setTeamMembers(verdict.repositoryOk ? team : QList<TeamMember>{});
     state->setLastHeartbeat(m_clock());
-    state->setMachineStatus(repoFound && codeowners.found && isProtected
-                                ? MachineStatusState::protected_
-                                : MachineStatusState::setupMode);
+    state->setMachineStatus(setUp ? verdict.status : MachineStatusState::setupMode);
     emit healthCheckFinished(true);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "DiagnosticLog.h"
+#include "GitHubGovernanceTypes.h"
+#include "GovernanceVerdict.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -14,9 +16,12 @@
 class AppState;
 class GitHubService;
 class QTimer;
+struct TeamMember;
 
 // The heartbeat: one health check at once, then one every interval. Each
-// check reads the ops repository back and writes its facts to AppState in one
+// check reads the ops repository back (conditionally, so an unchanged one
+// costs one round trip and no rate limit), lets GovernanceVerdict judge the
+// facts, fetches what it asks for and writes the outcome to AppState in one
 // batch; results of a check that started earlier than one already applied
 // are dropped.
 class HealthCheckService : public QObject {
@@ -51,6 +56,8 @@ signals:
     void healthCheckFinished(bool applied);
 
 private:
+    void apply(quint64 checkId, AppState *state, const GovernanceFacts &facts,
+               GovernanceVerdict verdict, const QList<TeamMember> &team, const QString &directory);
     // One line to the temporary-directory log, stamped with the clock.
     void debugLog(const QString &message);
 

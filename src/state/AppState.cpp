@@ -115,6 +115,11 @@ KEELMARK_SETTER(setGitHubSignInPhase, m_gitHubSignInPhase, gitHubSignInPhaseChan
 KEELMARK_SETTER(setGitHubSignInProblem, m_gitHubSignInProblem, gitHubSignInProblemChanged,
                 const QString &)
 KEELMARK_SETTER(setGitHubTokensUnsaved, m_gitHubTokensUnsaved, gitHubTokensUnsavedChanged, bool)
+KEELMARK_SETTER(setStatusReasons, m_statusReasons, statusReasonsChanged, const QStringList &)
+KEELMARK_SETTER(setProtectionFindings, m_protectionFindings, protectionFindingsChanged,
+                const QStringList &)
+KEELMARK_SETTER(setFileFindings, m_fileFindings, fileFindingsChanged, const QStringList &)
+KEELMARK_SETTER(setCheckSignInRefused, m_checkSignInRefused, checkSignInRefusedChanged, bool)
 
 #undef KEELMARK_SETTER
 

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QStringList>
 
 #include <optional>
 
@@ -78,6 +79,18 @@ public:
     // store, so the next launch will need a new sign-in.
     bool gitHubTokensUnsaved() const { return m_gitHubTokensUnsaved; }
     void setGitHubTokensUnsaved(bool value);
+    // What the last health check established, in the user's words: every
+    // finding behind the status (most serious first; when offline, why),
+    // and the lines of the protection and governance-file rows.
+    QStringList statusReasons() const { return m_statusReasons; }
+    void setStatusReasons(const QStringList &value);
+    QStringList protectionFindings() const { return m_protectionFindings; }
+    void setProtectionFindings(const QStringList &value);
+    QStringList fileFindings() const { return m_fileFindings; }
+    void setFileFindings(const QStringList &value);
+    // The last check was refused by GitHub (401): the sign-in needs renewing.
+    bool checkSignInRefused() const { return m_checkSignInRefused; }
+    void setCheckSignInRefused(bool value);
 
     // Derived from machineStatus on every read.
     QString statusLabel() const;
@@ -108,6 +121,10 @@ signals:
     void gitHubSignInPhaseChanged();
     void gitHubSignInProblemChanged();
     void gitHubTokensUnsavedChanged();
+    void statusReasonsChanged();
+    void protectionFindingsChanged();
+    void fileFindingsChanged();
+    void checkSignInRefusedChanged();
 
 private:
     void load();
@@ -136,6 +153,10 @@ private:
     GitHubSignInPhase m_gitHubSignInPhase = GitHubSignInPhase::idle;
     QString m_gitHubSignInProblem;
     bool m_gitHubTokensUnsaved = false;
+    QStringList m_statusReasons;
+    QStringList m_protectionFindings;
+    QStringList m_fileFindings;
+    bool m_checkSignInRefused = false;
     // Keeps the load at start-up from writing the file back.
     bool m_ready = false;
 };

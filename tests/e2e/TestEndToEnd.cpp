@@ -7,6 +7,7 @@
 // and its keelmark:// address handed to a second application process, as a
 // desktop would. Screenshots of what a person sees go to the build folder.
 #include "AutomationClient.h"
+#include "GovernanceFiles.h"
 #include "HttpSteps.h"
 #include "KeychainService.h"
 #include "TrayProbe.h"
@@ -509,14 +510,24 @@ void TestEndToEnd::tamperSeenAfterCheckNow() {
     QCOMPARE(ui.text("statusLabel"), QStringLiteral("Protected"));
 
     QCOMPARE(ui.click("checkNowButton"), QString());
-    WAIT_FOR(ui.text("statusLabel") == QLatin1String("Setup incomplete"), kStepTimeout);
+    WAIT_FOR(ui.text("statusLabel") == QString::fromUtf8("Alert \u2014 check dashboard"),
+             kStepTimeout);
+    // The file row names the file and how it arrived.
+    const QString files = ui.text("governanceFilesValue");
+    QVERIFY2(files.contains(".github/CODEOWNERS changed") && files.contains("pushed directly by @"),
+             qPrintable(files));
     QVERIFY(saveWindowShot("dashboard-status-tampered"));
 
     // Put it back as the protection run left it, so the restart below can
     // show a healthy repository again.
+    QByteArray approved;
+    for (const FileEntry &file : GovernanceFiles::compose(kUser, kOrg)) {
+        if (file.path == QLatin1String(".github/CODEOWNERS"))
+            approved = file.content.toUtf8();
+    }
     QVERIFY(!m_http
                  .commitFile(m_apiUrl, kOwnerToken, repo, QStringLiteral(".github/CODEOWNERS"),
-                             "* @" + kUser.toUtf8() + "\n")
+                             approved)
                  .isEmpty());
     const QJsonObject protection{
         {"required_status_checks", QJsonValue::Null},

@@ -2,6 +2,7 @@
 #include "GovernanceFiles.h"
 #include "HealthCheckService.h"
 
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -27,6 +28,13 @@ private:
 
     void check() { AsyncTest::waitFor(m_service->performHealthCheck(&state())); }
 
+    int treeReads() {
+        int reads = 0;
+        for (const auto &request : emulator().requests())
+            reads += request.path.contains("/git/trees/") ? 1 : 0;
+        return reads;
+    }
+
     bool bobListed() {
         for (const TeamMember &member : state().teamMembers()) {
             if (member.gitHubUsername == "bob")
@@ -41,6 +49,7 @@ private slots:
         QString error;
         QVERIFY2(m_bench->setUpSignedIn(&error), qPrintable(error));
         QVERIFY(m_bench->provision(GovernanceFiles::compose("alice", "acme")));
+        state().setSetupComplete(true);
         makeService(std::chrono::seconds(60));
     }
 
@@ -49,58 +58,103 @@ private slots:
         m_bench.reset();
     }
 
-    // A good check first (its sub-checks overlapping), so that every change
-    // made after it is visible.
+    // A good check first (its reads overlapping), then one change made in
+    // the emulator; the second check must name it or go offline keeping the
+    // facts of the first.
     void drift_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("facts"); // repository, CODEOWNERS, protection, team
         QTest::addColumn<MachineStatusState>("status");
+        QTest::addColumn<QString>("words");
         const auto ok = MachineStatusState::protected_;
-        const auto setup = MachineStatusState::setupMode;
+        const auto alert = MachineStatusState::tamperAlert;
+        const auto offline = MachineStatusState::offline;
         const struct {
             const char *name, *kind, *facts;
             MachineStatusState status;
+            const char *words;
         } rows[] = {
             // clang-format off
-            {"no drift", "", "1111", ok},
-            {"owner handle extended", "extended", "1011", setup},
-            {"protection removed", "unprotected", "1101", setup},
-            {"repository deleted", "repoGone", "0000", setup},
-            {"collaborators failing", "noTeam", "1110", ok},
-            {"GitHub unreachable", "offline", "0000", setup},
+            {"no drift", "", "1111", ok, ""},
+            {"administrators exempt", "weaken:enforce_admins", "1101", alert, "administrators exempt"},
+            {"no approval required", "weaken:required_approving_review_count", "1101", alert, "no approving review required"},
+            {"code owner review off", "weaken:require_code_owner_reviews", "1101", alert, "code owner review not required"},
+            {"stale approvals kept", "weaken:dismiss_stale_reviews", "1101", alert, "stale approvals kept"},
+            {"linear history off", "weaken:required_linear_history", "1101", alert, "linear history not required"},
+            {"force pushes allowed", "weaken:allow_force_pushes", "1101", alert, "force pushes allowed"},
+            {"deletion allowed", "weaken:allow_deletions", "1101", alert, "branch deletion allowed"},
+            {"protection removed", "unprotected", "1101", alert, "Branch protection is off"},
+            {"file pushed directly", "push", "1111", alert, ".claude/settings.json changed \u2014 pushed directly by @"},
+            {"reviewed pull request", "reviewed", "1111", ok, ""},
+            {"merged while protection off", "unreviewed", "1111", alert, "merged in #1 by @bob without @alice's approval"},
+            {"owner handle extended", "extended", "1011", alert, "CODEOWNERS no longer names @alice"},
+            {"repository deleted", "repoGone", "0000", alert, "Repository acme/ops not found"},
+            {"collaborators failing", "noTeam", "1110", ok, ""},
+            {"GitHub unreachable", "timeout", "1111", offline, "GitHub could not be reached"},
+            {"GitHub 5xx", "500", "1111", offline, "server error"},
+            {"rate limit spent", "rateLimit", "1111", offline, "rate limit is used up"},
+            {"sign-in refused", "401", "1111", offline, "GitHub refused the sign-in"},
             // clang-format on
         };
         for (const auto &row : rows)
-            QTest::newRow(row.name) << row.kind << row.facts << row.status;
+            QTest::newRow(row.name)
+                << row.kind << row.facts << row.status << QString::fromUtf8(row.words);
     }
 
     void drift() {
         QFETCH(QString, kind);
         QFETCH(QString, facts);
         QFETCH(MachineStatusState, status);
-        // The four sub-checks are in flight at the same time.
+        QFETCH(QString, words);
+        // The five first-round reads are in flight at the same time.
         emulator().setLatency(100);
         emulator().resetPeak();
         check();
-        QCOMPARE(emulator().peakInFlight(), 4);
+        QCOMPARE(emulator().peakInFlight(), 5);
         emulator().setLatency(0);
         QCOMPARE(state().machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(state().fileFindings(),
+                 QStringList{QStringLiteral("Governance files match what you approved")});
         QCOMPARE(state().lastHeartbeat(), std::optional<QDateTime>(kNow));
 
         const QString codeowners = QStringLiteral(".github/CODEOWNERS");
-        if (kind == "extended")
+        if (kind.startsWith("weaken:")) {
+            QVERIFY(emulator().weakenProtection("acme", "ops", kind.mid(7)));
+        } else if (kind == "reviewed" || kind == "unreviewed") {
+            const bool reviewed = kind == "reviewed";
+            if (!reviewed)
+                emulator().removeProtection("acme", "ops");
+            const auto outcome = emulator().pullRequestAs(
+                "acme", "ops", "bob", {{".claude/settings.json", "{}"}},
+                reviewed ? QStringList{"alice"} : QStringList{}, reviewed ? "alice" : "bob");
+            QVERIFY2(outcome.mergeStatus == 200, qPrintable(outcome.message));
+            emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
+        } else if (kind == "push") {
+            emulator().writeFileDirect("acme", "ops", ".claude/settings.json", "{}");
+        } else if (kind == "extended") {
             emulator().writeFileDirect(
                 "acme", "ops", codeowners,
                 GovernanceFiles::compose("alice-evil", "acme").first().content.toUtf8());
-        else if (kind == "unprotected")
+        } else if (kind == "unprotected") {
             emulator().removeProtection("acme", "ops");
-        else if (kind == "repoGone")
+        } else if (kind == "repoGone") {
             QVERIFY(emulator().deleteRepo("acme", "ops"));
-        else if (kind == "noTeam")
+        } else if (kind == "noTeam") {
             emulator().injectFault("GET", "/repos/acme/ops/collaborators",
                                    GitHubEmulator::Fault::fixed(500, R"({"message":"Error"})"));
-        else if (kind == "offline")
-            emulator().injectFault("*", "/**", GitHubEmulator::Fault::drop());
+        } else if (kind == "timeout") {
+            // A dropped connection can still carry a whole 304; a time-out
+            // cannot.
+            m_bench->gitHub->setTransferTimeout(std::chrono::milliseconds(300));
+            emulator().injectFault("*", "/**", GitHubEmulator::Fault::latency(3000));
+        } else if (kind == "500" || kind == "401") {
+            emulator().injectFault(
+                "GET", "/repos/acme/ops/**",
+                GitHubEmulator::Fault::fixed(kind.toInt(), R"({"message":"x"})"));
+        } else if (kind == "rateLimit") {
+            emulator().injectFault("*", "/**", GitHubEmulator::Fault::rateLimit());
+        }
+        makeService(std::chrono::seconds(60), kNow.addSecs(60));
         check();
 
         QString seen;
@@ -108,9 +162,41 @@ private slots:
                           state().branchProtectionEnabled(), bobListed()})
             seen += fact ? u'1' : u'0';
         QCOMPARE(seen, facts);
-        if (facts[3] == u'0')
-            QVERIFY(state().teamMembers().isEmpty());
         QCOMPARE(state().machineStatus(), status);
+        const QString reasons = state().statusReasons().join(u'\n');
+        QVERIFY2(words.isEmpty() ? reasons.isEmpty() : reasons.contains(words),
+                 qPrintable(reasons));
+        // Offline keeps the time of the last good check; refusals say so.
+        QCOMPARE(state().lastHeartbeat(),
+                 std::optional<QDateTime>(
+                     status == MachineStatusState::offline ? kNow : kNow.addSecs(60)));
+        QCOMPARE(state().checkSignInRefused(), kind == "401");
+    }
+
+    // Nothing changed: one round trip, every read answered 304 (free of
+    // rate limit). An unrelated commit costs one tree read, once.
+    void steadyStateAndUnrelatedCommits() {
+        check();
+        emulator().clearRequests();
+        const int used = emulator().rateLimitUsed("alice");
+        check();
+        QCOMPARE(emulator().rateLimitUsed("alice"), used);
+        const auto steady = emulator().requests();
+        QCOMPARE(steady.size(), 5);
+        for (const auto &request : steady) {
+            QVERIFY2(!request.header("if-none-match").isEmpty(), qPrintable(request.path));
+            QCOMPARE(request.status, 304);
+        }
+
+        emulator().writeFileDirect("acme", "ops", "notes/unrelated.md", "hello");
+        emulator().clearRequests();
+        check();
+        QCOMPARE(state().machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(treeReads(), 1);
+        emulator().clearRequests();
+        check();
+        QCOMPARE(treeReads(), 0);
+        QCOMPARE(state().machineStatus(), MachineStatusState::protected_);
     }
 
     void skippedCheckChangesNothing_data() {
@@ -157,7 +243,7 @@ private slots:
         AsyncTest::waitFor(std::move(early));
         QCOMPARE(finished.count(), 2);
         QCOMPARE(finished[1][0].toBool(), false);
-        QCOMPARE(state().machineStatus(), MachineStatusState::setupMode);
+        QCOMPARE(state().machineStatus(), MachineStatusState::tamperAlert);
         QCOMPARE(protection.count(), 0);
     }
 

@@ -64,8 +64,9 @@ GitHubPageView::GitHubPageView(const UiContext &context, QWidget *parent)
                         &AppState::repoNameChanged})
         connect(state, signal, this, &GitHubPageView::renderConnection);
     connect(state, &AppState::gitHubUsernameChanged, this, &GitHubPageView::renderOwners);
-    connect(state, &AppState::branchProtectionEnabledChanged, this,
-            &GitHubPageView::renderProtection);
+    for (auto signal : {&AppState::branchProtectionEnabledChanged,
+                        &AppState::protectionFindingsChanged, &AppState::fileFindingsChanged})
+        connect(state, signal, this, &GitHubPageView::renderProtection);
     renderConnection();
     renderOwners();
     renderProtection();
@@ -130,6 +131,11 @@ QWidget *GitHubPageView::createProtectionBlock() {
                                          Style::color(Style::Color::secondaryLabel),
                                          "protectionNotEnabled", block);
     lines->addWidget(m_notProtected);
+    // What the last check found weakened or changed, in its own words.
+    m_findings = Widgets::text("", Style::TextStyle::caption, Style::Color::red, block);
+    m_findings->setObjectName("governanceFindings");
+    m_findings->setWordWrap(true);
+    lines->addWidget(m_findings);
     return block;
 }
 
@@ -155,4 +161,10 @@ void GitHubPageView::renderProtection() {
     const bool enabled = m_context.appState->branchProtectionEnabled();
     m_protected->setVisible(enabled);
     m_notProtected->setVisible(!enabled);
+    const AppState *state = m_context.appState;
+    QStringList findings = state->protectionFindings();
+    if (state->fileFindings() != QStringList{"Governance files match what you approved"})
+        findings += state->fileFindings();
+    m_findings->setText(findings.join('\n'));
+    m_findings->setVisible(!findings.isEmpty());
 }

@@ -34,4 +34,5 @@ private:
     QList<QLabel *> m_owners;
     QWidget *m_protected = nullptr;
     QWidget *m_notProtected = nullptr;
+    QLabel *m_findings = nullptr;
 };

@@ -58,6 +58,10 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
     m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
+    m_filesRow = addStatusRow(rows, "Governance files", "governanceFilesRow");
+    m_filesRow->valueLabel()->setWordWrap(true);
+    m_filesRow->valueLabel()->setObjectName("governanceFilesValue");
+    m_branchProtectionRow->valueLabel()->setWordWrap(true);
     m_tokensUnsavedNote = Widgets::text(
         "Your GitHub sign-in couldn't be saved in the system keyring. KeelMark keeps working "
         "until it quits; the next launch will need a new sign-in.",
@@ -83,7 +87,8 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     for (auto signal :
          {&AppState::selectedOrgChanged, &AppState::repoNameChanged, &AppState::repoCreatedChanged,
           &AppState::codeownersValidChanged, &AppState::gitHubUsernameChanged,
-          &AppState::branchProtectionEnabledChanged, &AppState::gitHubTokensUnsavedChanged})
+          &AppState::branchProtectionEnabledChanged, &AppState::gitHubTokensUnsavedChanged,
+          &AppState::protectionFindingsChanged, &AppState::fileFindingsChanged})
         connect(state, signal, this, &StatusPageView::renderGovernance);
     for (auto signal : {&AppState::helperRunningChanged, &AppState::extensionActiveChanged,
                         &AppState::signatureValidChanged})
@@ -168,11 +173,20 @@ void StatusPageView::renderGovernance() {
                                          : QString("Not verified"),
                               codeowners);
 
+    // The check's findings name each weakened rule; before any check ran
+    // there are none and the plain words stand.
     const bool protection = state->branchProtectionEnabled();
+    QStringList weakened = state->protectionFindings();
+    for (QString &finding : weakened)
+        finding.remove("Branch protection weakened: ");
     m_branchProtectionRow->setState(protection
                                         ? QString("Enabled (reviews required, CODEOWNERS enforced)")
-                                        : QString("Not enabled"),
+                                    : weakened.isEmpty() ? QString("Not enabled")
+                                                         : weakened.join('\n'),
                                     protection);
+    const QStringList files = state->fileFindings();
+    m_filesRow->setState(files.isEmpty() ? QString("Not checked yet") : files.join('\n'),
+                         files == QStringList{"Governance files match what you approved"});
     m_tokensUnsavedNote->setVisible(state->gitHubTokensUnsaved());
 }
 

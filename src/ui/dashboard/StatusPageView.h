@@ -34,6 +34,7 @@ private:
     Widgets::StatusRow *m_gitHubRow = nullptr;
     Widgets::StatusRow *m_codeownersRow = nullptr;
     Widgets::StatusRow *m_branchProtectionRow = nullptr;
+    Widgets::StatusRow *m_filesRow = nullptr;
     QLabel *m_tokensUnsavedNote = nullptr;
     Widgets::StatusRow *m_helperRow = nullptr;
     Widgets::StatusRow *m_extensionRow = nullptr;

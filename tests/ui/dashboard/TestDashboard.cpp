@@ -109,6 +109,7 @@ private slots:
         QString error;
         QVERIFY2(m_bench->setUp(&error), qPrintable(error));
         m_state = m_bench->appState.get();
+        m_state->setSetupComplete(true);
         m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog(),
                                                         std::chrono::seconds(60),
                                                         [this] { return m_now; });
@@ -411,8 +412,9 @@ private slots:
         // Someone switches protection off behind the app's back.
         m_bench->emulator.removeProtection(GitHubTestBench::org, GitHubTestBench::repo);
         clickAndWait(&page, "checkNowButton");
-        QCOMPARE(labelText(&page, "statusLabel"), QString("Setup incomplete"));
-        QCOMPARE(row(&page, "branchProtectionRow")->value(), QString("Not enabled"));
+        QCOMPARE(labelText(&page, "statusLabel"), QString("Alert \u2014 check dashboard"));
+        QCOMPARE(row(&page, "branchProtectionRow")->value(), QString("Branch protection is off"));
+        QVERIFY(row(&page, "governanceFilesRow")->isOk());
         QVERIFY(row(&page, "codeownersRow")->isOk());
     }
 
