@@ -237,6 +237,9 @@ private:
     HttpReply listReviews(const RepoCall &call);
     HttpReply mergePull(const RepoCall &call);
     HttpReply commitPulls(const RepoCall &call);
+    HttpReply getCommit(const RepoCall &call);
+    QJsonArray fileChanges(const EmuRepo &r, const QString &from, const QString &to,
+                           const QString &base, const QString &head) const;
     EmuPull *pullOf(EmuRepo &repo, const QString &number);
     QString pullHead(const EmuRepo &repo, const EmuPull &pull) const;
     std::optional<QString> mergeRefusal(const EmuRepo &repo, const EmuPull &pull,

@@ -243,6 +243,41 @@ void EmulatorBackend::dismissStaleReviews(EmuRepo &r, const QString &branch) {
 
 // --- compare -------------------------------------------------------------
 
+// The files that differ between two trees, as GitHub lists them in a
+// comparison or a commit; `base` and `head` name the commits the links use.
+QJsonArray EmulatorBackend::fileChanges(const EmuRepo &r, const QString &from, const QString &to,
+                                        const QString &base, const QString &head) const {
+    const GitObjectStore &store = r.objects;
+    const auto before = flatten(store, from);
+    const auto after = flatten(store, to);
+    const QString api = repoApiUrl(r);
+    const QString web = webBase + QLatin1Char('/') + r.fullName();
+    QJsonArray files;
+    for (const QString &path : changedPaths(store, from, to)) {
+        const bool added = !before.contains(path);
+        const bool removed = !after.contains(path);
+        const QString sha = removed ? before.value(path).sha : after.value(path).sha;
+        const auto [plus, minus] =
+            lineCounts(added ? std::nullopt : store.blob(before.value(path).sha),
+                       removed ? std::nullopt : store.blob(after.value(path).sha));
+        const QString at = removed ? base : head;
+        files.append(
+            QJsonObject{{"sha", sha},
+                        {"filename", path},
+                        {"status", added     ? "added"
+                                   : removed ? "removed"
+                                             : "modified"},
+                        {"additions", plus},
+                        {"deletions", minus},
+                        {"changes", plus + minus},
+                        {"blob_url", web + QStringLiteral("/blob/") + at + QLatin1Char('/') + path},
+                        {"raw_url", web + QStringLiteral("/raw/") + at + QLatin1Char('/') + path},
+                        {"contents_url", api + QStringLiteral("/contents/") + path +
+                                             QStringLiteral("?ref=") + at}});
+    }
+    return files;
+}
+
 HttpReply EmulatorBackend::compare(const RepoCall &call) {
     const EmuRepo &r = call.repo;
     const QString range = call.args.value(0);
@@ -275,33 +310,9 @@ HttpReply EmulatorBackend::compare(const RepoCall &call) {
     // Three dots: what head changed since the fork point.
     const QString from = treeOf(store, forkPoint);
     const QString to = treeOf(store, head);
-    const auto before = flatten(store, from);
-    const auto after = flatten(store, to);
+    const QJsonArray files = fileChanges(r, from, to, base, head);
     const QString api = repoApiUrl(r);
     const QString web = webBase + QLatin1Char('/') + r.fullName();
-    QJsonArray files;
-    for (const QString &path : changedPaths(store, from, to)) {
-        const bool added = !before.contains(path);
-        const bool removed = !after.contains(path);
-        const QString sha = removed ? before.value(path).sha : after.value(path).sha;
-        const auto [plus, minus] =
-            lineCounts(added ? std::nullopt : store.blob(before.value(path).sha),
-                       removed ? std::nullopt : store.blob(after.value(path).sha));
-        const QString at = removed ? base : head;
-        files.append(
-            QJsonObject{{"sha", sha},
-                        {"filename", path},
-                        {"status", added     ? "added"
-                                   : removed ? "removed"
-                                             : "modified"},
-                        {"additions", plus},
-                        {"deletions", minus},
-                        {"changes", plus + minus},
-                        {"blob_url", web + QStringLiteral("/blob/") + at + QLatin1Char('/') + path},
-                        {"raw_url", web + QStringLiteral("/raw/") + at + QLatin1Char('/') + path},
-                        {"contents_url", api + QStringLiteral("/contents/") + path +
-                                             QStringLiteral("?ref=") + at}});
-    }
     const QString url = api + QStringLiteral("/compare/") + range;
     return json(200, QJsonDocument(QJsonObject{
                          {"url", url},
@@ -766,6 +777,22 @@ HttpReply EmulatorBackend::mergePull(const RepoCall &call) {
     return json(200, QJsonDocument(QJsonObject{{"sha", tip},
                                                {"merged", true},
                                                {"message", "Pull Request successfully merged"}}));
+}
+
+// One commit with the files it changed against its first parent.
+HttpReply EmulatorBackend::getCommit(const RepoCall &call) {
+    const EmuRepo &r = call.repo;
+    const QString sha = resolveCommit(r, call.args.value(0));
+    if (sha.isEmpty())
+        return validation(QStringLiteral("No commit found for SHA: %1").arg(call.args.value(0)),
+                          QStringLiteral("rest/commits/commits#get-a-commit"));
+    const auto commit = r.objects.commit(sha);
+    const QString parent = commit ? commit->parents.value(0) : QString();
+    QJsonObject body = repoCommitJson(r, sha);
+    body.insert(QStringLiteral("files"),
+                fileChanges(r, treeOf(r.objects, parent), treeOf(r.objects, sha),
+                            parent.isEmpty() ? sha : parent, sha));
+    return json(200, QJsonDocument(body));
 }
 
 // Merged pull requests that brought a commit to main; for a commit not on

@@ -245,6 +245,8 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
          [](B &b, const C &c) { return b.compare(c); }},
         {"GET", split("commits/*/pulls"), read, Denial::hidden, Gate::hasCommits, kCommitsDoc,
          [](B &b, const C &c) { return b.commitPulls(c); }},
+        {"GET", split("commits/*"), read, Denial::hidden, Gate::hasCommits, kCommitsDoc,
+         [](B &b, const C &c) { return b.getCommit(c); }},
         {"GET", split("pulls"), read, Denial::hidden, Gate::none, kPullsDoc,
          [](B &b, const C &c) { return b.listPulls(c); }},
         {"POST", split("pulls"), read, Denial::hidden, Gate::hasCommits, kPullsDoc,

@@ -895,6 +895,14 @@ private slots:
             << "/compare/main...$head" << 200 << QStringList{"status=identical", "ahead_by=0"};
         QTest::newRow("compare unknown ref")
             << "/compare/main...nope" << 404 << QStringList{"message=Not Found"};
+        QTest::newRow("commit with its files") << "/commits/$head" << 200
+                                               << QStringList{"sha=$head",
+                                                              "author/login=blake",
+                                                              "files/#=1",
+                                                              "files/0/filename=docs/a.md",
+                                                              "files/0/status=added",
+                                                              "files/0/sha=$blob"};
+        QTest::newRow("commit unknown") << "/commits/nope" << 422 << QStringList{};
     }
 
     void repositoryReads() {

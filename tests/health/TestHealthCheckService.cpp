@@ -85,6 +85,7 @@ private slots:
             {"deletion allowed", "weaken:allow_deletions", "1101", alert, "branch deletion allowed"},
             {"protection removed", "unprotected", "1101", alert, "Branch protection is off"},
             {"file pushed directly", "push", "1111", alert, ".claude/settings.json changed \u2014 pushed directly by @"},
+            {"pushed after an unrelated commit", "push2", "1111", alert, ".claude/settings.json changed \u2014 pushed directly by @"},
             {"reviewed pull request", "reviewed", "1111", ok, ""},
             {"merged while protection off", "unreviewed", "1111", alert, "merged in #1 by @bob without @alice's approval"},
             {"owner handle extended", "extended", "1011", alert, "CODEOWNERS no longer names @alice"},
@@ -129,7 +130,10 @@ private slots:
                 reviewed ? QStringList{"alice"} : QStringList{}, reviewed ? "alice" : "bob");
             QVERIFY2(outcome.mergeStatus == 200, qPrintable(outcome.message));
             emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
-        } else if (kind == "push") {
+        } else if (kind == "push" || kind == "push2") {
+            // Several commits since the baseline: each one's files are read.
+            if (kind == "push2")
+                emulator().writeFileDirect("acme", "ops", "docs/notes.md", "notes\n");
             emulator().writeFileDirect("acme", "ops", ".claude/settings.json", "{}");
         } else if (kind == "extended") {
             emulator().writeFileDirect(
