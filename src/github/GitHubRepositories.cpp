@@ -129,7 +129,7 @@ QCoro::Task<> GitHubService::requireRepo(QString org, QString name) {
         throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
 }
 
-QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancellation cancel) {
+QCoro::Task<bool> GitHubService::createRepo(QString org, QString name, GitHubCancellation cancel) {
     guardOrg(org);
     const QString orgSegment = pathSegment(org);
     pathSegment(name);
@@ -137,7 +137,7 @@ QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancell
     cancel.throwIfCancelled();
     const bool exists = co_await repoExists(org, name);
     if (exists)
-        co_return;
+        co_return false;
     cancel.throwIfCancelled();
     const QJsonObject body = createRepoBody(org, name);
     // Read after repoExists: it may have refreshed, which retires the old token.
@@ -147,10 +147,11 @@ QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancell
                       heldToken(), body);
     if (reply.status != 201)
         throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
+    co_return true;
 }
 
-QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEntry> files,
-                                        QString message, GitHubCancellation cancel) {
+QCoro::Task<QString> GitHubService::writeFiles(QString org, QString repo, QList<FileEntry> files,
+                                               QString message, GitHubCancellation cancel) {
     guardOrg(org);
     const QString base = repoPath(org, repo);
     // Every name is checked before the first request, so a bad one sends nothing.
@@ -194,6 +195,7 @@ QCoro::Task<> GitHubService::writeFiles(QString org, QString repo, QList<FileEnt
                                            refUpdateBody(*newCommit), heldToken());
     if (update.status != 200)
         throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(update.body));
+    co_return QString(*newCommit);
 }
 
 QCoro::Task<QString> GitHubService::getFileContent(QString org, QString repo, QString path) {

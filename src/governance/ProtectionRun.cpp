@@ -1,10 +1,13 @@
 #include "ProtectionRun.h"
 
 #include "AppState.h"
+#include "AuditRecorder.h"
 #include "GitHubError.h"
 #include "GitHubService.h"
 #include "GovernanceFiles.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QPointer>
 
@@ -26,10 +29,25 @@ void ensureWanted(const QPointer<GitHubService> &gitHub, const GitHubCancellatio
         throw GitHubCancelledError();
 }
 
+QJsonObject repositoryDetails(const QString &org, const QString &repo) {
+    return {{QStringLiteral("repository"), org + QLatin1Char('/') + repo}};
+}
+
+void record(const QPointer<AuditRecorder> &audit, const QString &kind, const QString &message,
+            const QJsonObject &details) {
+    if (audit)
+        audit->record(kind, message, details);
+}
+
 QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QString org, QString repo,
-                                          GitHubCancellation cancel) {
+                                          GitHubCancellation cancel,
+                                          QPointer<AuditRecorder> audit) {
     ensureWanted(gitHub, cancel);
-    co_await gitHub->createRepo(org, repo, cancel);
+    const bool created = co_await gitHub->createRepo(org, repo, cancel);
+    if (created)
+        record(audit, QStringLiteral("repo"),
+               QStringLiteral("Created the repository %1/%2").arg(org, repo),
+               repositoryDetails(org, repo));
     ensureWanted(gitHub, cancel);
     // Results of co_await go into named locals: g++ 12 miscompiles the frame
     // of a coroutine with co_await inside a condition.
@@ -42,16 +60,40 @@ QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QStrin
 }
 
 QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, QString repo,
-                                   QString owner, GitHubCancellation cancel) {
+                                   QString owner, GitHubCancellation cancel,
+                                   QPointer<AuditRecorder> audit) {
     ensureWanted(gitHub, cancel);
-    co_await gitHub->writeFiles(org, repo, GovernanceFiles::compose(owner, org), kCommitMessage,
-                                cancel);
+    const QList<FileEntry> files = GovernanceFiles::compose(owner, org);
+    const QString commit = co_await gitHub->writeFiles(org, repo, files, kCommitMessage, cancel);
+    QJsonObject details = repositoryDetails(org, repo);
+    details.insert(QStringLiteral("commit"), commit);
+    QJsonArray paths;
+    for (const FileEntry &file : files)
+        paths.append(file.path);
+    details.insert(QStringLiteral("files"), paths);
+    record(audit, QStringLiteral("commit"),
+           QStringLiteral("Committed the governance files to %1/%2").arg(org, repo), details);
 }
 
 QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo,
-                               GitHubCancellation cancel) {
+                               GitHubCancellation cancel, QPointer<AuditRecorder> audit) {
     ensureWanted(gitHub, cancel);
-    co_await gitHub->enableBranchProtection(org, repo, cancel);
+    try {
+        co_await gitHub->enableBranchProtection(org, repo, cancel);
+    } catch (const GitHubCancelledError &) {
+        throw; // stopped by us: nothing happened worth recording
+    } catch (const GitHubFailure &error) {
+        // GitHub's own words say why (a plan without protection, a missing
+        // permission); ours only that it failed.
+        const QString why = error.detail().isEmpty() ? error.description() : error.detail();
+        record(audit, QStringLiteral("protection"),
+               QStringLiteral("Branch protection on %1/%2 failed: %3").arg(org, repo, why),
+               repositoryDetails(org, repo));
+        throw;
+    }
+    record(audit, QStringLiteral("protection"),
+           QStringLiteral("Branch protection enabled on %1/%2").arg(org, repo),
+           repositoryDetails(org, repo));
 }
 
 QCoro::Task<> verifyRepository(QPointer<GitHubService> gitHub, QString org, QString repo,
@@ -84,6 +126,10 @@ ProtectionRun::ProtectionRun(AppState *appState, GitHubService *gitHub, QObject 
 
 ProtectionRun::~ProtectionRun() {
     m_cancel.cancel();
+}
+
+void ProtectionRun::setAuditRecorder(AuditRecorder *audit) {
+    m_audit = audit;
 }
 
 void ProtectionRun::start() {
@@ -127,16 +173,19 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
         appState->repoName().isEmpty() ? QStringLiteral("ops") : appState->repoName();
     const QString owner = appState->gitHubUsername();
     const GitHubCancellation cancel = m_cancel;
+    const QPointer<AuditRecorder> audit(m_audit);
 
     // Each action is a named local: g++ 12 destroys a lambda temporary that
     // is converted to a parameter inside a co_await expression twice.
     const StepAction createStep = [=] {
-        return ensureRepositoryUnprotected(gitHub, org, repo, cancel);
+        return ensureRepositoryUnprotected(gitHub, org, repo, cancel, audit);
     };
     const StepAction writeStep = [=] {
-        return writeGovernanceFiles(gitHub, org, repo, owner, cancel);
+        return writeGovernanceFiles(gitHub, org, repo, owner, cancel, audit);
     };
-    const StepAction protectStep = [=] { return enableProtection(gitHub, org, repo, cancel); };
+    const StepAction protectStep = [=] {
+        return enableProtection(gitHub, org, repo, cancel, audit);
+    };
     const StepAction verifyStep = [=] { return verifyRepository(gitHub, org, repo, cancel); };
 
     setRunning(true);
