@@ -271,6 +271,28 @@ private slots:
         QVERIFY(!m_bench->appState->gitHubConnected());
     }
 
+    // Writes that change nothing leave the trail alone: the same refusal at
+    // every check, the status a restart finds again; a sign-out is a line.
+    void repeatsAreRecordedOnce() {
+        AppState *state = m_bench->appState.get();
+        state->setGitHubUsername(kUser);
+        state->setGitHubConnected(true);
+        makeDelegate();
+        GitHubService *gitHub = m_bench->gitHub.get();
+        emit gitHub->tokenRefreshRefused("bad_refresh_token");
+        emit gitHub->tokenRefreshRefused("bad_refresh_token");
+        state->setMachineStatus(MachineStatusState::protected_);
+        m_delegate.reset();
+        restart([](AppState &) {});
+        makeDelegate();
+        m_bench->appState->setMachineStatus(MachineStatusState::protected_);
+        m_bench->appState->setGitHubConnected(false);
+        QStringList kinds;
+        for (const AuditRecord &record : m_audit->trail().records())
+            kinds.prepend(record.kind);
+        QCOMPARE(kinds, QStringList({"token", "status", "signout"}));
+    }
+
     // The whole first run: role, browser sign-in through the relay,
     // organisation, repository, protections, finish, and the dashboard that
     // the first health check turns to "Protected".
