@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "AppState.h"
+#include "AuditObserver.h"
 #include "DiagnosticLog.h"
 #include "GitHubService.h"
 #include "HealthCheckService.h"
@@ -81,6 +82,11 @@ AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, Options op
     if (m_context.gitHub && m_context.appState)
         connect(m_context.gitHub, &GitHubService::tokensUnsavedChanged, m_context.appState,
                 &AppState::setGitHubTokensUnsaved);
+    // Before any window or notification exists, so events are on disk
+    // before anything shows them.
+    if (m_context.appState)
+        m_auditObserver =
+            new AuditObserver(m_context.appState, m_context.gitHub, m_context.audit, this);
 }
 
 AppDelegate::~AppDelegate() {

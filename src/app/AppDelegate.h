@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 
+class AuditObserver;
 class PopoverWindow;
 class QMenu;
 class QSystemTrayIcon;
@@ -92,4 +93,5 @@ private:
     SettingsWindow *m_settingsWindow = nullptr;
     SettingsWindowRoot *m_root = nullptr;
     StatusNotifications *m_notifications = nullptr;
+    AuditObserver *m_auditObserver = nullptr;
 };

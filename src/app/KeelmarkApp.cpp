@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "AppState.h"
+#include "AuditRecorder.h"
 #include "DiagnosticLog.h"
 #include "GitHubService.h"
 #include "HealthCheckService.h"
@@ -109,10 +110,12 @@ int KeelmarkApp::run(int argc, char **argv) {
     }
 
     AppState appState(persistence);
+    // Beside state.json, so a test build's private root holds its own trail.
+    AuditRecorder audit(persistence->directory());
     AppDelegate::Options delegateOptions;
     if (options.testHooks && options.testHooks->noTray)
         delegateOptions.trayAvailable = [] { return false; };
-    AppDelegate delegate(UiContext{&appState, gitHub, health}, tempLog, delegateOptions);
+    AppDelegate delegate(UiContext{&appState, gitHub, health, &audit}, tempLog, delegateOptions);
 
     QObject::connect(platform.get(), &PlatformIntegration::urlReceived, &delegate,
                      [&](const QUrl &url) {

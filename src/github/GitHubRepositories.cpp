@@ -129,7 +129,7 @@ QCoro::Task<> GitHubService::requireRepo(QString org, QString name) {
         throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
 }
 
-QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancellation cancel) {
+QCoro::Task<bool> GitHubService::createRepo(QString org, QString name, GitHubCancellation cancel) {
     guardOrg(org);
     const QString orgSegment = pathSegment(org);
     pathSegment(name);
@@ -137,7 +137,7 @@ QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancell
     cancel.throwIfCancelled();
     const bool exists = co_await repoExists(org, name);
     if (exists)
-        co_return;
+        co_return false;
     cancel.throwIfCancelled();
     const QJsonObject body = createRepoBody(org, name);
     // Read after repoExists: it may have refreshed, which retires the old token.
@@ -147,6 +147,7 @@ QCoro::Task<> GitHubService::createRepo(QString org, QString name, GitHubCancell
                       heldToken(), body);
     if (reply.status != 201)
         throw GitHubError(GitHubError::repoCreationFailed, gitHubMessage(reply.body));
+    co_return true;
 }
 
 QCoro::Task<GitHubBranchHead> GitHubService::writeFiles(QString org, QString repo,

@@ -87,7 +87,8 @@ public:
     QCoro::Task<> requireRepo(QString org, QString name);
     // Writes check `cancel` before every request, so their starter can stop
     // them between requests (see GitHubCancellation).
-    QCoro::Task<> createRepo(QString org, QString name, GitHubCancellation cancel = {});
+    // True when it created the repository, false when it was there already.
+    QCoro::Task<bool> createRepo(QString org, QString name, GitHubCancellation cancel = {});
     // The commit it made on main and that commit's tree.
     QCoro::Task<GitHubBranchHead> writeFiles(QString org, QString repo, QList<FileEntry> files,
                                              QString message, GitHubCancellation cancel = {});
@@ -145,6 +146,9 @@ signals:
     // The credential store refused the tokens in use (true) or took them
     // again (false).
     void tokensUnsavedChanged(bool unsaved);
+    // GitHub declined to renew the access token, in its own words; the user
+    // has to sign in again.
+    void tokenRefreshRefused(const QString &reason);
 
 private:
     struct Reply {

@@ -351,6 +351,10 @@ QCoro::Task<> GitHubService::refresh(std::shared_ptr<GitHubRefreshFlight> flight
             // A sign-in finished meanwhile; its token wins.
             flight->accessToken = heldToken();
         }
+    } catch (const GitHubTokenRefused &refused) {
+        flight->error = std::current_exception();
+        if (self)
+            emit tokenRefreshRefused(refused.description());
     } catch (...) {
         // A failed refresh changes nothing; the next caller tries again.
         flight->error = std::current_exception();

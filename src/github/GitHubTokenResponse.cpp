@@ -13,8 +13,9 @@ GitHubTokenResponse GitHubTokenResponse::decode(const QByteArray &body) {
         // GitHub answers a refused code or refresh token with an error object.
         const QString reason = object.value(QLatin1String("error_description"))
                                    .toString(object.value(QLatin1String("error")).toString());
-        throw GitHubJsonError(reason.isEmpty() ? QStringLiteral("The reply holds no access token.")
-                                               : reason);
+        if (!reason.isEmpty())
+            throw GitHubTokenRefused(reason);
+        throw GitHubJsonError(QStringLiteral("The reply holds no access token."));
     }
     GitHubTokenResponse response;
     response.accessToken = *accessToken;

@@ -1,6 +1,7 @@
 #include "ProtectionRun.h"
 
 #include "AppState.h"
+#include "AuditRecorder.h"
 #include "BaselineStore.h"
 #include "GitHubError.h"
 #include "GitHubService.h"
@@ -8,8 +9,8 @@
 #include "GovernanceFiles.h"
 #include "PersistenceService.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
-
 #include <QLoggingCategory>
 #include <QPointer>
 
@@ -33,10 +34,25 @@ void ensureWanted(const QPointer<GitHubService> &gitHub, const GitHubCancellatio
         throw GitHubCancelledError();
 }
 
+QJsonObject repositoryDetails(const QString &org, const QString &repo) {
+    return {{QStringLiteral("repository"), org + QLatin1Char('/') + repo}};
+}
+
+void record(const QPointer<AuditRecorder> &audit, const QString &kind, const QString &message,
+            const QJsonObject &details) {
+    if (audit)
+        audit->record(kind, message, details);
+}
+
 QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QString org, QString repo,
-                                          GitHubCancellation cancel) {
+                                          GitHubCancellation cancel,
+                                          QPointer<AuditRecorder> audit) {
     ensureWanted(gitHub, cancel);
-    co_await gitHub->createRepo(org, repo, cancel);
+    const bool created = co_await gitHub->createRepo(org, repo, cancel);
+    if (created)
+        record(audit, QStringLiteral("repo"),
+               QStringLiteral("Created the repository %1/%2").arg(org, repo),
+               repositoryDetails(org, repo));
     ensureWanted(gitHub, cancel);
     // Results of co_await go into named locals: g++ 12 miscompiles the frame
     // of a coroutine with co_await inside a condition.
@@ -50,17 +66,42 @@ QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QStrin
 
 QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, QString repo,
                                    QString owner, GitHubCancellation cancel,
-                                   std::shared_ptr<GitHubBranchHead> written) {
+                                   std::shared_ptr<GitHubBranchHead> written,
+                                   QPointer<AuditRecorder> audit) {
     ensureWanted(gitHub, cancel);
-    const GitHubBranchHead head = co_await gitHub->writeFiles(
-        org, repo, GovernanceFiles::compose(owner, org), kCommitMessage, cancel);
+    const QList<FileEntry> files = GovernanceFiles::compose(owner, org);
+    const GitHubBranchHead head =
+        co_await gitHub->writeFiles(org, repo, files, kCommitMessage, cancel);
     *written = head;
+    QJsonObject details = repositoryDetails(org, repo);
+    details.insert(QStringLiteral("commit"), head.commitSha);
+    QJsonArray paths;
+    for (const FileEntry &file : files)
+        paths.append(file.path);
+    details.insert(QStringLiteral("files"), paths);
+    record(audit, QStringLiteral("commit"),
+           QStringLiteral("Committed the governance files to %1/%2").arg(org, repo), details);
 }
 
 QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo,
-                               GitHubCancellation cancel) {
+                               GitHubCancellation cancel, QPointer<AuditRecorder> audit) {
     ensureWanted(gitHub, cancel);
-    co_await gitHub->enableBranchProtection(org, repo, cancel);
+    try {
+        co_await gitHub->enableBranchProtection(org, repo, cancel);
+    } catch (const GitHubCancelledError &) {
+        throw; // stopped by us: nothing happened worth recording
+    } catch (const GitHubFailure &error) {
+        // GitHub's own words say why (a plan without protection, a missing
+        // permission); ours only that it failed.
+        const QString why = error.detail().isEmpty() ? error.description() : error.detail();
+        record(audit, QStringLiteral("protection"),
+               QStringLiteral("Branch protection on %1/%2 failed: %3").arg(org, repo, why),
+               repositoryDetails(org, repo));
+        throw;
+    }
+    record(audit, QStringLiteral("protection"),
+           QStringLiteral("Branch protection enabled on %1/%2").arg(org, repo),
+           repositoryDetails(org, repo));
 }
 
 // GitHub can answer a write 200 without acting on it: read back what the
@@ -112,6 +153,10 @@ ProtectionRun::~ProtectionRun() {
     m_cancel.cancel();
 }
 
+void ProtectionRun::setAuditRecorder(AuditRecorder *audit) {
+    m_audit = audit;
+}
+
 void ProtectionRun::start() {
     // Showing the screen again must neither start a second run alongside
     // the first nor provision a finished repository once more.
@@ -154,16 +199,19 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
     const QString owner = appState->gitHubUsername();
     const GitHubCancellation cancel = m_cancel;
     const auto written = std::make_shared<GitHubBranchHead>();
+    const QPointer<AuditRecorder> audit(m_audit);
 
     // Each action is a named local: g++ 12 destroys a lambda temporary that
     // is converted to a parameter inside a co_await expression twice.
     const StepAction createStep = [=] {
-        return ensureRepositoryUnprotected(gitHub, org, repo, cancel);
+        return ensureRepositoryUnprotected(gitHub, org, repo, cancel, audit);
     };
     const StepAction writeStep = [=] {
-        return writeGovernanceFiles(gitHub, org, repo, owner, cancel, written);
+        return writeGovernanceFiles(gitHub, org, repo, owner, cancel, written, audit);
     };
-    const StepAction protectStep = [=] { return enableProtection(gitHub, org, repo, cancel); };
+    const StepAction protectStep = [=] {
+        return enableProtection(gitHub, org, repo, cancel, audit);
+    };
     const StepAction verifyStep = [=] {
         return verifyRepository(gitHub, org, repo, cancel, written);
     };

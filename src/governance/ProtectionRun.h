@@ -12,6 +12,7 @@
 #include <functional>
 
 class AppState;
+class AuditRecorder;
 class GitHubService;
 
 // One row of the protection run.
@@ -39,6 +40,10 @@ public:
     bool allComplete() const { return m_allComplete; }
     bool hasFailed() const { return m_hasFailed; }
     bool isRunning() const { return m_running; }
+
+    // Where the repository, the commit and the protection outcome are
+    // recorded as they happen; optional.
+    void setAuditRecorder(AuditRecorder *audit);
 
     // Runs the whole sequence once; never throws.
     QCoro::Task<> runProtectionSequence();
@@ -69,6 +74,7 @@ private:
     // Both outlive the screen in the app; tests may tear them down first.
     QPointer<AppState> m_appState;
     QPointer<GitHubService> m_gitHub;
+    QPointer<AuditRecorder> m_audit;
     QList<ProtectionStep> m_steps;
     // Shared with every request the run starts; raised when the run dies.
     GitHubCancellation m_cancel;

@@ -191,10 +191,8 @@ readHistory(QPointer<GitHubService> gitHub, QString org, QString repo, QStringLi
             continue;
         const auto answer = co_await std::move(reviews[size_t(nextReview++)]);
         result.failure = worse(result.failure, answer.failure);
-        for (const GitHubReviewSummary &review :
-             answer.value.value_or(QList<GitHubReviewSummary>{}))
-            fact.pullRequest->reviews
-                << ReviewFact{review.reviewer, review.state, review.commitSha};
+        fact.pullRequest->reviews << reviewFacts(
+            answer.value.value_or(QList<GitHubReviewSummary>{}));
     }
     result.value = facts;
     co_return result;

@@ -3,6 +3,7 @@
 // ends on a protected dashboard.
 
 #include "AppDelegate.h"
+#include "AuditRecorder.h"
 #include "GitHubTestBench.h"
 #include "HealthCheckService.h"
 #include "LaunchOptions.h"
@@ -59,6 +60,7 @@ private:
     BrowserStub m_browser;
     std::unique_ptr<GitHubTestBench> m_bench;
     std::unique_ptr<HealthCheckService> m_health;
+    std::unique_ptr<AuditRecorder> m_audit;
     std::unique_ptr<AppDelegate> m_delegate;
 
     QString tempLog() const { return m_bench->tempLog().tempLogPath(); }
@@ -72,11 +74,13 @@ private:
 
     AppDelegate *makeDelegate(bool trayAvailable = true) {
         m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog());
+        m_audit = std::make_unique<AuditRecorder>(m_bench->stateDir.path());
         AppDelegate::Options options;
         options.trayAvailable = [trayAvailable] { return trayAvailable; };
-        m_delegate = std::make_unique<AppDelegate>(
-            UiContext{m_bench->appState.get(), m_bench->gitHub.get(), m_health.get()},
-            m_bench->tempLog(), options);
+        m_delegate =
+            std::make_unique<AppDelegate>(UiContext{m_bench->appState.get(), m_bench->gitHub.get(),
+                                                    m_health.get(), m_audit.get()},
+                                          m_bench->tempLog(), options);
         return m_delegate.get();
     }
 
@@ -99,6 +103,7 @@ private slots:
         m_delegate.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_health.reset();
+        m_audit.reset();
         m_bench.reset();
     }
 
@@ -266,6 +271,28 @@ private slots:
         QVERIFY(!m_bench->appState->gitHubConnected());
     }
 
+    // Writes that change nothing leave the trail alone: the same refusal at
+    // every check, the status a restart finds again; a sign-out is a line.
+    void repeatsAreRecordedOnce() {
+        AppState *state = m_bench->appState.get();
+        state->setGitHubUsername(kUser);
+        state->setGitHubConnected(true);
+        makeDelegate();
+        GitHubService *gitHub = m_bench->gitHub.get();
+        emit gitHub->tokenRefreshRefused("bad_refresh_token");
+        emit gitHub->tokenRefreshRefused("bad_refresh_token");
+        state->setMachineStatus(MachineStatusState::protected_);
+        m_delegate.reset();
+        restart([](AppState &) {});
+        makeDelegate();
+        m_bench->appState->setMachineStatus(MachineStatusState::protected_);
+        m_bench->appState->setGitHubConnected(false);
+        QStringList kinds;
+        for (const AuditRecord &record : m_audit->trail().records())
+            kinds.prepend(record.kind);
+        QCOMPARE(kinds, QStringList({"token", "status", "signout"}));
+    }
+
     // The whole first run: role, browser sign-in through the relay,
     // organisation, repository, protections, finish, and the dashboard that
     // the first health check turns to "Protected".
@@ -316,6 +343,23 @@ private slots:
         QCOMPARE(state->machineStatus(), MachineStatusState::protected_);
         QCOMPARE(labelText(status, "statusLabel"), QString("Protected"));
         QCOMPARE(labelText(status, "adminCount"), QString("1 admin"));
+
+        // Each step left its line, oldest first, on an intact chain; a
+        // routine check that finds the same adds nothing.
+        QStringList kinds;
+        for (const AuditRecord &record : m_audit->trail().records())
+            kinds.prepend(record.kind);
+        QCOMPARE(kinds, QStringList({"signin", "org", "repo", "commit", "protection", "status"}));
+        QVERIFY(m_audit->trail().verify().intact);
+        const QString trailPath = m_bench->stateDir.filePath("audit.jsonl");
+        const QString before = readAll(trailPath);
+        QSignalSpy checked(m_health.get(), &HealthCheckService::healthCheckFinished);
+        startHealthCheck(delegate->context());
+        QVERIFY(checked.wait(20000));
+        QCOMPARE(readAll(trailPath), before);
+
+        dashboard->setSelectedItem(SidebarItem::audit);
+        QCOMPARE(labelTexts(dashboard->currentPage(), "auditKind").first(), QString("status"));
     }
 };
 

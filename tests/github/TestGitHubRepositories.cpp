@@ -53,11 +53,14 @@ private slots:
         gitHub().setApprovedOrg(state.gitHubOrgs()[0].login);
         emulator().clearRequests();
 
-        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo));
-        AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo)); // finds it, sends nothing
+        QVERIFY(AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo)));
+        QVERIFY(!AsyncTest::waitFor(gitHub().createRepo(kOrg, kRepo))); // finds it, sends nothing
         const QString parent = emulator().mainHeadSha(kOrg, kRepo);
         AsyncTest::waitFor(gitHub().disableBranchProtection(kOrg, kRepo)); // nothing to remove
-        AsyncTest::waitFor(gitHub().writeFiles(kOrg, kRepo, kFiles, "Governance"));
+        const GitHubBranchHead written =
+            AsyncTest::waitFor(gitHub().writeFiles(kOrg, kRepo, kFiles, "Governance"));
+        QCOMPARE(written.commitSha, emulator().mainHeadSha(kOrg, kRepo));
+        QCOMPARE(written.treeSha, emulator().mainTreeSha(kOrg, kRepo));
         AsyncTest::waitFor(gitHub().enableBranchProtection(kOrg, kRepo));
 
         const auto sent = writes();

@@ -329,11 +329,14 @@ private slots:
         const QString token = *gitHub().oauthToken();
         QVERIFY(m_bench->restore(token, "ghr_revoked", kPastExpiry));
         const QDateTime expiry = *gitHub().tokenExpiresAt();
+        QSignalSpy refused(&gitHub(), &GitHubService::tokenRefreshRefused);
         for (int attempt = 1; attempt <= 2; ++attempt) {
             QVERIFY_THROWS_EXCEPTION(
                 GitHubJsonError, AsyncTest::waitFor(gitHub().hasBranchProtection("acme", "ops")));
             QCOMPARE(refreshesSent(), attempt);
+            QCOMPARE(refused.size(), attempt);
         }
+        QVERIFY(!refused.first().first().toString().isEmpty());
         QCOMPARE(gitHub().oauthToken(), token);
         QCOMPARE(gitHub().refreshToken(), QStringLiteral("ghr_revoked"));
         QCOMPARE(gitHub().tokenExpiresAt(), expiry);

@@ -1,6 +1,7 @@
 #pragma once
 
 class AppState;
+class AuditRecorder;
 class GitHubService;
 class HealthCheckService;
 
@@ -10,6 +11,8 @@ struct UiContext {
     AppState *appState = nullptr;
     GitHubService *gitHub = nullptr;
     HealthCheckService *health = nullptr;
+    // Where governance events are written; none in tests that do not look.
+    AuditRecorder *audit = nullptr;
 };
 
 // Starts one health check on the context's services; fire and forget, the

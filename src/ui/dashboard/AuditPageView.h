@@ -1,34 +1,60 @@
 #pragma once
 
+#include "AuditTrail.h"
 #include "UiContext.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QWidget>
 
-// One governance event on this machine.
-struct AuditEvent {
-    QDateTime timestamp;
-    QString kind; // a short tag
-    QString message;
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+// Where and how the admin wants the trail written out.
+struct AuditExportTarget {
+    QString path;
+    bool csv = false;
 };
 
-// "Audit": the events it was given, in list order, or its empty state.
-// Nothing records events yet, so the dashboard always hands it none.
+// "Audit": the recorded events newest first, or its empty state, under one
+// line saying whether the chain still holds. Reads the trail when built and
+// whenever an event is recorded, never while painting. Export writes the
+// trail as JSON Lines (verifiable elsewhere) or CSV.
 class AuditPageView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit AuditPageView(const UiContext &context, QList<AuditEvent> events = {},
-                           QWidget *parent = nullptr);
+    // Asks where to export, offering `defaultName`; nothing when cancelled.
+    using ExportChooser = std::function<std::optional<AuditExportTarget>(
+        QWidget *parent, const QString &defaultName)>;
 
-    QList<AuditEvent> events() const { return m_events; }
+    explicit AuditPageView(const UiContext &context, QWidget *parent = nullptr);
+
+    // Replaces the save dialog (tests answer without a native window).
+    void setExportChooser(ExportChooser chooser) { m_chooseExport = std::move(chooser); }
+
+    QList<AuditRecord> records() const { return m_records; }
+    // The sentence above the list; empty for an empty, intact trail.
+    static QString chainText(const AuditVerdict &verdict);
+
+    // Reads the trail again and rebuilds the list.
+    void reload();
 
 private:
     QWidget *createEmptyState();
-    QWidget *createEventRow(const AuditEvent &event);
+    QWidget *createEventRow(const AuditRecord &record);
+    void exportTrail();
+    void showExportMessage(const QString &text, bool failed);
 
     UiContext m_context;
-    QList<AuditEvent> m_events;
+    ExportChooser m_chooseExport;
+    QList<AuditRecord> m_records;
+    QPushButton *m_exportButton = nullptr;
+    QLabel *m_chainState = nullptr;
+    QLabel *m_exportMessage = nullptr;
+    QVBoxLayout *m_body = nullptr;
 };

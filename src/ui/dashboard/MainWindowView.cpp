@@ -119,8 +119,7 @@ QWidget *MainWindowView::createPage(SidebarItem item) {
     case SidebarItem::security:
         return new SecurityPageView(m_context);
     case SidebarItem::audit:
-        // Nothing records audit events yet: the page always opens empty.
-        return new AuditPageView(m_context, {});
+        return new AuditPageView(m_context);
     case SidebarItem::settings:
         return new SettingsPageView(m_context);
     }

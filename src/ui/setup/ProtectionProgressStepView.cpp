@@ -113,6 +113,7 @@ ProtectionProgressStepView::ProtectionProgressStepView(const UiContext &context,
     , m_context(context)
     , m_run(new ProtectionRun(context.appState, context.gitHub, this)) {
     setObjectName(QStringLiteral("protectionProgressStep"));
+    m_run->setAuditRecorder(context.audit);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(40, 40, 40, 40);
     column->setSpacing(24);

@@ -2,7 +2,9 @@
 // sidebar, each page's states that can go wrong, and "Check Now" and
 // "Refresh" running real health checks against the emulator.
 
+#include "AuditExport.h"
 #include "AuditPageView.h"
+#include "AuditRecorder.h"
 #include "GitHubPageView.h"
 #include "GitHubTestBench.h"
 #include "GovernanceFiles.h"
@@ -20,6 +22,7 @@
 #include <QListWidget>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QList<MachineRole>)
@@ -334,18 +337,114 @@ private slots:
         QVERIFY(!shownIn(&page, "protectedFiles"));
     }
 
-    void auditEmptyStateAndRows() {
-        QVERIFY(AuditPageView(context()).findChild<QWidget *>("auditEmptyState"));
-        const QDateTime later(QDate(2026, 3, 2), QTime(9, 15));
-        const QDateTime earlier(QDate(2026, 3, 1), QTime(17, 40));
-        AuditPageView page(context(), {{later, "drift", "Branch protection removed"},
-                                       {earlier, "check", "<b>not bold</b>"}});
+    // The page on a real trail: newest first, the chain line, and a live
+    // refresh when an event is recorded while it is open.
+    void auditPageShowsTheTrail_data() {
+        QTest::addColumn<int>("events");
+        QTest::addColumn<QByteArray>("from"); // replaced once in the file
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QString>("chain");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("empty") << 0 << QByteArray() << QByteArray() << QString() << QStringList();
+        QTest::newRow("intact") << 4 << QByteArray() << QByteArray()
+                                << "The audit trail is intact: 4 events"
+                                << QStringList{"four", "three", "<b>two</b>", "one"};
+        QTest::newRow("line 3 edited") << 4 << QByteArray("three") << QByteArray("thr3e")
+                                       << "The audit trail was altered after line 2"
+                                       << QStringList{"four", "thr3e", "<b>two</b>", "one"};
+    }
+    void auditPageShowsTheTrail() {
+        QFETCH(int, events);
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, chain);
+        QFETCH(QStringList, messages);
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        const QStringList written{"one", "<b>two</b>", "three", "four"};
+        for (int i = 0; i < events; ++i)
+            QVERIFY(audit.record("drift", written.at(i)));
+        if (!from.isEmpty()) {
+            QFile file(audit.trail().filePath());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QByteArray edited = file.readAll().replace(from, to);
+            QVERIFY(file.seek(0) && file.write(edited) == edited.size());
+        }
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        AuditPageView page(withTrail);
+        QCOMPARE(shownIn(&page, "auditEmptyState"), events == 0);
+        QCOMPARE(shownIn(&page, "auditChainState"), !chain.isEmpty());
+        QCOMPARE(labelText(&page, "auditChainState"), chain);
+        QCOMPARE(labelTexts(&page, "auditMessage"), messages);
+        QCOMPARE(page.findChild<QPushButton *>("exportButton")->isEnabled(), events > 0);
+        if (events > 0) {
+            const QDateTime newest = audit.trail().records().first().time.toLocalTime();
+            QCOMPARE(labelTexts(&page, "auditTimestamp").first(),
+                     LocaleFormat::abbreviatedDate(newest) + ", " +
+                         LocaleFormat::shortenedTime(newest));
+            QCOMPARE(labelTexts(&page, "auditKind").first(), QString("drift"));
+        }
+
+        QVERIFY(audit.record("status", "five"));
         QVERIFY(!page.findChild<QWidget *>("auditEmptyState"));
-        const auto rows = page.findChildren<QWidget *>("auditEventRow");
-        QCOMPARE(rows.size(), 2);
-        QCOMPARE(labelText(rows.at(0), "auditTimestamp"), QString("Mar 2, 2026, 9:15 AM"));
-        QCOMPARE(labelText(rows.at(1), "auditMessage"), QString("<b>not bold</b>"));
-        QCOMPARE(rows.at(1)->findChild<QLabel *>("auditMessage")->textFormat(), Qt::PlainText);
+        QCOMPARE(labelTexts(&page, "auditMessage").first(), QString("five"));
+    }
+
+    // Export through a stand-in for the save dialog; a JSON Lines copy must
+    // still verify as a chain, and a failure must say so.
+    void auditExport_data() {
+        QTest::addColumn<bool>("csv");
+        QTest::addColumn<QString>("name"); // under the temporary folder
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("json lines") << false << "out.jsonl" << QStringList();
+        QTest::newRow("csv") << true << "out.csv"
+                             << QStringList{"time,kind,message,actor,repository,commit", "signin",
+                                            "commit"};
+        QTest::newRow("missing folder") << false << "gone/out.jsonl" << QStringList();
+    }
+    void auditExport() {
+        QFETCH(bool, csv);
+        QFETCH(QString, name);
+        QFETCH(QStringList, lines);
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.filePath("trail"));
+        QVERIFY(audit.record("signin", "Signed in, as @alice", {{"actor", "alice"}}));
+        QVERIFY(audit.record("commit", "Committed", {{"commit", "abc123"}}));
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        AuditPageView page(withTrail);
+        QString offered;
+        const QString target = dir.filePath(name);
+        page.setExportChooser([&](QWidget *, const QString &defaultName) {
+            offered = defaultName;
+            return std::optional<AuditExportTarget>({target, csv});
+        });
+        QTest::mouseClick(page.findChild<QPushButton *>("exportButton"), Qt::LeftButton);
+        QCOMPARE(offered, AuditExport::defaultFileName(QDate::currentDate(), false));
+
+        const bool fails = name.contains('/');
+        QCOMPARE(labelText(&page, "auditExportMessage")
+                     .startsWith("The audit log could not be exported: "),
+                 fails);
+        QFile file(target);
+        QCOMPARE(file.open(QIODevice::ReadOnly), !fails);
+        if (fails)
+            return;
+        if (!csv) {
+            const AuditVerdict verdict = AuditTrail::verifyFiles({target});
+            QVERIFY(verdict.intact);
+            QCOMPARE(verdict.lines, 2);
+            return;
+        }
+        // Oldest first, one event a row, kind in the second column.
+        const QStringList rows =
+            QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), lines.size());
+        QCOMPARE(rows.first(), lines.first());
+        for (int i = 1; i < rows.size(); ++i)
+            QCOMPARE(rows.at(i).section(',', 1, 1), lines.at(i));
+        QVERIFY(rows.at(1).contains("\"Signed in, as @alice\",alice"));
     }
 
     void localeFormats_data() {
@@ -378,7 +477,6 @@ private slots:
         };
         add(SidebarItem::gitHub, "disconnectGitHubButton");
         add(SidebarItem::security, "verifyNowButton");
-        add(SidebarItem::audit, "exportButton");
         add(SidebarItem::settings, "uninstallButton");
     }
     void inertButtonsChangeNothing() {
