@@ -4,6 +4,8 @@
 #include "AuditRecorder.h"
 #include "GitHubService.h"
 
+#include <QJsonArray>
+
 #include <utility>
 
 namespace {
@@ -80,9 +82,15 @@ void AuditObserver::onStatusChanged() {
     m_status = status;
     QJsonObject details = repositoryDetails();
     details.insert(kStatusKey, toText(status));
-    record(kStatusKey,
-           QStringLiteral("Status changed from %1 to %2").arg(before, statusLabel(status)),
-           details);
+    // The check stores its reasons before the status, so these are the new ones.
+    const QStringList reasons = m_state->statusReasons();
+    if (!reasons.isEmpty())
+        details.insert(QStringLiteral("reasons"), QJsonArray::fromStringList(reasons));
+    QString message =
+        QStringLiteral("Status changed from %1 to %2").arg(before, statusLabel(status));
+    if (!reasons.isEmpty())
+        message += QStringLiteral(": ") + reasons.join(QStringLiteral("; "));
+    record(kStatusKey, message, details);
 }
 
 void AuditObserver::onRefreshRefused(const QString &reason) {
