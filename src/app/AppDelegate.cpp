@@ -87,6 +87,8 @@ AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, Options op
     if (m_context.appState)
         m_auditObserver =
             new AuditObserver(m_context.appState, m_context.gitHub, m_context.audit, this);
+    if (m_context.health)
+        m_context.health->setAuditRecorder(m_context.audit);
 }
 
 AppDelegate::~AppDelegate() {

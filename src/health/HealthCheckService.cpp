@@ -1,6 +1,7 @@
 #include "HealthCheckService.h"
 
 #include "AppState.h"
+#include "AuditRecorder.h"
 #include "BaselineStore.h"
 #include "DiagnosticLog.h"
 #include "GitHubError.h"
@@ -350,14 +351,21 @@ void HealthCheckService::apply(quint64 checkId, AppState *state, const Governanc
     debugLog(QStringLiteral("CODEOWNERS check: found=") +
              (verdict.codeownersOk ? QStringLiteral("true") : QStringLiteral("false")) +
              QStringLiteral(", looking for @") + facts.owner);
-    for (const QString &event : verdict.events)
-        debugLog(QStringLiteral("governance: ") + event);
     const bool setUp = state->setupComplete();
     if (setUp && verdict.baselineToStore && verdict.status != MachineStatusState::offline) {
         const PersistenceService persistence(directory);
         if (!BaselineStore(persistence).save(*verdict.baselineToStore))
             debugLog(QStringLiteral("could not write the governance baseline"));
+        // Recorded once the baseline holds it, so the trail never claims a
+        // move that did not happen; every event here moved the baseline.
+        else if (m_audit)
+            for (const QString &event : verdict.events)
+                m_audit->record(QStringLiteral("baseline"), event,
+                                {{QStringLiteral("repository"), facts.repository},
+                                 {QStringLiteral("commit"), verdict.baselineToStore->commitSha}});
     }
+    for (const QString &event : verdict.events)
+        debugLog(QStringLiteral("governance: ") + event);
     state->setStatusReasons(verdict.reasons);
     state->setCheckSignInRefused(facts.failure == CheckFailure::unauthorized);
     if (verdict.status == MachineStatusState::offline) {
@@ -376,6 +384,10 @@ void HealthCheckService::apply(quint64 checkId, AppState *state, const Governanc
     state->setLastHeartbeat(m_clock());
     state->setMachineStatus(setUp ? verdict.status : MachineStatusState::setupMode);
     emit healthCheckFinished(true);
+}
+
+void HealthCheckService::setAuditRecorder(AuditRecorder *audit) {
+    m_audit = audit;
 }
 
 bool HealthCheckService::codeownersNamesOwner(const QString &text, const QString &owner) {

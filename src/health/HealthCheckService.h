@@ -14,6 +14,7 @@
 #include <functional>
 
 class AppState;
+class AuditRecorder;
 class GitHubService;
 class QTimer;
 struct TeamMember;
@@ -51,6 +52,9 @@ public:
     // empty owner names nobody.
     static bool codeownersNamesOwner(const QString &text, const QString &owner);
 
+    // Where changes accepted through review and baseline moves are recorded.
+    void setAuditRecorder(AuditRecorder *audit);
+
 signals:
     // A check applied its results (or was dropped as stale: applied=false).
     void healthCheckFinished(bool applied);
@@ -69,4 +73,5 @@ private:
     QPointer<AppState> m_heartbeatState;
     quint64 m_nextCheckId = 0;
     quint64 m_lastAppliedCheckId = 0;
+    QPointer<AuditRecorder> m_audit;
 };

@@ -1,3 +1,4 @@
+#include "AuditRecorder.h"
 #include "GitHubTestBench.h"
 #include "GovernanceFiles.h"
 #include "HealthCheckService.h"
@@ -159,7 +160,16 @@ private slots:
             emulator().injectFault("*", "/**", GitHubEmulator::Fault::rateLimit());
         }
         makeService(std::chrono::seconds(60), kNow.addSecs(60));
+        AuditRecorder audit(m_bench->stateDir.path());
+        m_service->setAuditRecorder(&audit);
         check();
+
+        // Only a change accepted through review moves the baseline and says so.
+        const QList<AuditRecord> recorded = audit.trail().records();
+        QCOMPARE(recorded.size(), kind == "reviewed" ? 1 : 0);
+        if (kind == "reviewed")
+            QVERIFY2(recorded[0].kind == "baseline" && recorded[0].message.contains("merged in #1"),
+                     qPrintable(recorded[0].message));
 
         QString seen;
         for (bool fact : {state().repoCreated(), state().codeownersValid(),
