@@ -174,10 +174,10 @@ int main(int argc, char **argv) {
         const QList<Timed> &times;
         double goal; // in L; 0 = none
     } checks[] = {
-        {"first check", first, 0},
-        {"steady state", steady, 1.2},
-        {"unrelated commit", unrelated, 2.2},
-        {"changed file", changed, 4.2},
+        {"first after the run", first, 0},
+        {"with nothing changed", steady, 1.2},
+        {"after an unrelated commit", unrelated, 2.2},
+        {"reporting a changed governance file", changed, 4.2},
     };
     for (const auto &check : checks) {
         QList<double> ms, bytes;
@@ -186,21 +186,23 @@ int main(int argc, char **argv) {
             bytes << double(t.bytes);
         }
         const double m = median(ms);
-        std::printf("%-17s %7.1f ms = %5.2f L   %8.0f bytes received", check.name, m, m / latency,
+        std::printf("check %s: %.1f ms = %.2f L; %.0f bytes received", check.name, m, m / latency,
                     median(bytes));
         // Round by round: a check's cost may grow with the commits since
         // the baseline.
-        std::printf("   [");
+        std::printf("; rounds");
         for (double each : ms)
             std::printf(" %.2f", each / latency);
-        std::printf(" ]");
         if (check.goal > 0)
-            std::printf("   (goal <= %.1f L)  %s", check.goal,
+            std::printf(" L  (goal <= %.1f L)  %s", check.goal,
                         m <= check.goal * latency ? "ok" : "MISSED");
+        else
+            std::printf(" L");
         std::printf("\n");
     }
     // The heartbeat checks once a minute.
-    std::printf("steady-state rate limit: %d points over %d checks = %.0f points per hour  %s\n",
+    std::printf("rate limit: %d points over %d steady-state checks = %.0f points per hour of "
+                "heartbeat  (goal 0)  %s\n",
                 steadyPoints, rounds, steadyPoints * 60.0 / rounds,
                 steadyPoints == 0 ? "ok" : "MISSED");
     return 0;
