@@ -124,6 +124,7 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status"); // 0: no answer within the transfer time-out
         QTest::addColumn<int>("kind");   // -1: a transport failure
+        QTest::addColumn<QString>("detail");
         const int write = GitHubError::fileWriteFailed;
         const int protect = GitHubError::branchProtectionFailed;
         const int create = GitHubError::repoCreationFailed;
@@ -133,6 +134,8 @@ private slots:
             const char *method;
             QString path;
             int status, kind;
+            // The failed row's detail when not GitHub's injected message.
+            const char *detail = nullptr;
         } rows[] = {
             // clang-format off
             {"creation refused", 0, "POST", "/orgs/acme/repos", 500, create},
@@ -142,11 +145,19 @@ private slots:
             {"branch update refused", 1, "PATCH", kBranchPath, 422, write},
             {"protection refused", 2, "PUT", kProtectionPath, 422, protect},
             {"repository gone at the end", 3, "GET", kRepoPath, 404, create},
+            // A write answered 200 without acting is caught by the last step.
+            {"branch update ignored", 3, "PATCH", kBranchPath, 200, write,
+             "GitHub accepted the changes, but the governance files are not on main."},
+            {"protection ignored", 3, "PUT", kProtectionPath, 200, write,
+             "GitHub accepted the changes, but branch protection is not in force."},
             // clang-format on
         };
         for (const auto &row : rows)
             QTest::newRow(row.name)
-                << row.step << QByteArray(row.method) << row.path << row.status << row.kind;
+                << row.step << QByteArray(row.method) << row.path << row.status << row.kind
+                << (row.detail     ? QString::fromUtf8(row.detail)
+                    : row.kind < 0 ? QString()
+                                   : QStringLiteral("Injected"));
     }
 
     void failureAtEachStep() {
@@ -155,6 +166,7 @@ private slots:
         QFETCH(QString, path);
         QFETCH(int, status);
         QFETCH(int, kind);
+        QFETCH(QString, detail);
         if (status == 0)
             m_bench->gitHub->setTransferTimeout(std::chrono::milliseconds(200));
         if (method == "DELETE") {
@@ -163,10 +175,11 @@ private slots:
             emulator().setProtection("acme", "ops", GitHubTestBench::protectionRules());
         }
         const GitHubEmulator::Fault fault =
-            status == 0 ? GitHubEmulator::Fault::latency(20000)
-                        : GitHubEmulator::Fault::fixed(status, R"({"message":"Injected"})");
+            status == 0     ? GitHubEmulator::Fault::latency(20000)
+            : status == 200 ? GitHubEmulator::Fault::fixed(200, "{}")
+                            : GitHubEmulator::Fault::fixed(status, R"({"message":"Injected"})");
         ProtectionRun run(m_bench->appState.get(), m_bench->gitHub.get());
-        if (failingStep == 3) {
+        if (failingStep == 3 && status != 200) {
             // The same GET answers step 0, so the fault arrives only once
             // step 2 is done.
             connect(&run, &ProtectionRun::stepsChanged, this, [&] {
@@ -187,7 +200,7 @@ private slots:
         QCOMPARE(failed.message, kind < 0 ? GitHubTransportError::timedOutText()
                                           : GitHubError(GitHubError::Kind(kind)).description());
         // GitHub's own message goes with ours; a transfer failure has none.
-        QCOMPARE(failed.detail, kind < 0 ? QString() : QStringLiteral("Injected"));
+        QCOMPARE(failed.detail, detail);
         QVERIFY(run.hasFailed() && !run.allComplete());
         QVERIFY(!m_bench->appState->repoCreated());
         // Nothing after the failed step was attempted.
