@@ -130,11 +130,10 @@ std::optional<GitHubPullSummary> mergedPull(const QList<GitHubPullSummary> &pull
 
 // Commits since the baseline that touched governance files, each with the
 // pull request it was merged through and that pull request's reviews.
-QCoro::Task<Settled<QList<CommitFact>>>
-readHistory(QPointer<GitHubService> gitHub, QString org, QString repo, QStringList watched,
-            QCoro::Task<Settled<QList<GitHubCommitSummary>>> comparison) {
+QCoro::Task<Settled<QList<CommitFact>>> readHistory(QPointer<GitHubService> gitHub, QString org,
+                                                    QString repo, QStringList watched,
+                                                    Settled<QList<GitHubCommitSummary>> compared) {
     Settled<QList<CommitFact>> result;
-    const Settled<QList<GitHubCommitSummary>> compared = co_await std::move(comparison);
     if (!gitHub || compared.failure != CheckFailure::none) {
         result.failure = gitHub ? compared.failure : CheckFailure::unreachable;
         result.why = compared.why;
@@ -300,31 +299,36 @@ QCoro::Task<> HealthCheckService::performHealthCheck(AppState *appState) {
 
     if (verdict.needs == GovernanceVerdict::Needs::tree) {
         auto tree = settle(m_gitHub->getTreeBlobIds(login, repo, facts.head->treeSha));
-        // The history is wanted whenever a watched file differs; read it
-        // beside the tree so a changed file costs no extra round trip.
-        std::optional<QCoro::Task<Settled<QList<CommitFact>>>> history;
+        // The comparison rides along with the tree, so a changed file costs
+        // no extra round trip; each commit's own reads wait until the tree
+        // shows that a watched file changed, so an unrelated commit costs
+        // only this one.
+        std::optional<QCoro::Task<Settled<QList<GitHubCommitSummary>>>> comparison;
         if (!facts.baseline.isProvisional())
-            history =
-                readHistory(gitHub, login, repo, facts.baseline.blobIds.keys(),
-                            settle(m_gitHub->compareCommits(login, repo, facts.baseline.commitSha,
-                                                            facts.head->commitSha)));
+            comparison = settle(m_gitHub->compareCommits(login, repo, facts.baseline.commitSha,
+                                                         facts.head->commitSha));
         const auto blobs = co_await std::move(tree);
-        std::optional<Settled<QList<CommitFact>>> commits;
-        if (history)
-            commits = co_await std::move(*history);
-        if (!self || !state)
+        // Awaited even when unused: a request left running could outlive
+        // the service it belongs to.
+        std::optional<Settled<QList<GitHubCommitSummary>>> compared;
+        if (comparison)
+            compared = co_await std::move(*comparison);
+        if (!self || !state || !gitHub)
             co_return;
         facts.failure = blobs.failure;
         why = blobs.why;
         facts.tree = blobs.value;
         if (facts.failure == CheckFailure::none)
             verdict = GovernanceVerdict::judge(facts);
-        if (commits) {
-            if (verdict.needs == GovernanceVerdict::Needs::history) {
-                facts.failure = commits->failure;
-                why = commits->why;
-                facts.history = commits->value;
-            }
+        if (compared && verdict.needs == GovernanceVerdict::Needs::history) {
+            auto history = readHistory(gitHub, login, repo, facts.baseline.blobIds.keys(),
+                                       std::move(*compared));
+            const Settled<QList<CommitFact>> commits = co_await std::move(history);
+            if (!self || !state)
+                co_return;
+            facts.failure = commits.failure;
+            why = commits.why;
+            facts.history = commits.value;
         }
         verdict = GovernanceVerdict::judge(facts);
     }
