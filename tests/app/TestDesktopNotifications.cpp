@@ -199,6 +199,7 @@ private slots:
                              options);
         delegate.applicationDidFinishLaunching();
         m_state->setMachineStatus(MachineStatusState::protected_);
+        m_state->setStatusReasons({kWeakened}); // a check writes its reasons first
         m_state->setMachineStatus(MachineStatusState::tamperAlert);
         QTRY_COMPARE_WITH_TIMEOUT(server.calls.size(), 1, 5000);
         QCOMPARE(server.calls.first().summary, kRepo);
@@ -213,6 +214,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(delegate.settingsWindow()->isVisible(), 5000);
         QCOMPARE(dashboard->selectedItem(), SidebarItem::status);
 
+        // Reasons cleared under the old alert are not an alert of their own.
+        m_state->setStatusReasons({});
+        m_state->setLastHeartbeat(QDateTime::currentDateTimeUtc());
         m_state->setMachineStatus(MachineStatusState::protected_);
         QTRY_COMPARE_WITH_TIMEOUT(server.calls.size(), 2, 5000);
         QCOMPARE(server.calls.last().body, kRestored);
