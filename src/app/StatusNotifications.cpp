@@ -19,11 +19,18 @@ StatusNotifications::StatusNotifications(AppState *state, std::unique_ptr<Deskto
     if (!state)
         return;
     connect(state, &AppState::machineStatusChanged, this, &StatusNotifications::evaluate);
+    // A check writes its reasons, sign-in verdict and time before its status.
+    // Judged at once, the new reasons would meet the old status (a restored
+    // repository would be a reasonless alert), so these wait until the check
+    // has written everything.
     // A check that changes nothing still ends here; the policy keeps it quiet.
-    connect(state, &AppState::lastHeartbeatChanged, this, &StatusNotifications::evaluate);
+    connect(state, &AppState::lastHeartbeatChanged, this, &StatusNotifications::evaluate,
+            Qt::QueuedConnection);
     // A new finding under an unchanged alert is news too.
-    connect(state, &AppState::statusReasonsChanged, this, &StatusNotifications::evaluate);
-    connect(state, &AppState::checkSignInRefusedChanged, this, &StatusNotifications::evaluate);
+    connect(state, &AppState::statusReasonsChanged, this, &StatusNotifications::evaluate,
+            Qt::QueuedConnection);
+    connect(state, &AppState::checkSignInRefusedChanged, this, &StatusNotifications::evaluate,
+            Qt::QueuedConnection);
     evaluate();
 }
 

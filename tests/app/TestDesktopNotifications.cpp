@@ -7,6 +7,7 @@
 #include "AppState.h"
 #include "MainWindowView.h"
 #include "NotificationPolicy.h"
+#include "NotificationServer.h"
 #include "PersistenceService.h"
 #include "SettingsWindow.h"
 #include "SettingsWindowRoot.h"
@@ -14,8 +15,6 @@
 #include "Style.h"
 
 #include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusMessage>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -25,7 +24,6 @@ using Route = DesktopNotifier::Route;
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kRepo = QStringLiteral("acme/ops");
 const QString kWeakened = QStringLiteral("Branch protection weakened: force pushes allowed");
 const QString kPushed =
@@ -48,49 +46,6 @@ Step step(MachineStatusState status, QStringList reasons, QString body, int minu
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Step>)
-
-// Stands in for the desktop's notification service: records every Notify
-// and can click a notification or play dead.
-class NotificationServer : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    struct Call {
-        QString appName, icon, summary, body;
-        QStringList actions;
-    };
-    QList<Call> calls;
-    bool silent = false;
-
-    bool start() {
-        return m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
-                                    QDBusConnection::ExportAllSlots |
-                                        QDBusConnection::ExportAllSignals) &&
-               m_bus.registerService(kService);
-    }
-    ~NotificationServer() override {
-        m_bus.unregisterService(kService);
-        QDBusConnection::disconnectFromBus(m_bus.name());
-    }
-    void click(uint id) { emit ActionInvoked(id, QStringLiteral("default")); }
-
-public slots:
-    uint Notify(const QString &appName, uint, const QString &icon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &, int) {
-        calls.append({appName, icon, summary, body, actions});
-        if (silent)
-            setDelayedReply(true); // and never answer
-        return uint(calls.size());
-    }
-
-signals:
-    void ActionInvoked(uint id, const QString &actionKey);
-
-private:
-    QDBusConnection m_bus =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("notify-server"));
-};
 
 // Records what the shell would send, for the parts that are about timing.
 class RecordingNotifier : public DesktopNotifier {
@@ -244,6 +199,7 @@ private slots:
                              options);
         delegate.applicationDidFinishLaunching();
         m_state->setMachineStatus(MachineStatusState::protected_);
+        m_state->setStatusReasons({kWeakened}); // a check writes its reasons first
         m_state->setMachineStatus(MachineStatusState::tamperAlert);
         QTRY_COMPARE_WITH_TIMEOUT(server.calls.size(), 1, 5000);
         QCOMPARE(server.calls.first().summary, kRepo);
@@ -258,6 +214,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(delegate.settingsWindow()->isVisible(), 5000);
         QCOMPARE(dashboard->selectedItem(), SidebarItem::status);
 
+        // Reasons cleared under the old alert are not an alert of their own.
+        m_state->setStatusReasons({});
+        m_state->setLastHeartbeat(QDateTime::currentDateTimeUtc());
         m_state->setMachineStatus(MachineStatusState::protected_);
         QTRY_COMPARE_WITH_TIMEOUT(server.calls.size(), 2, 5000);
         QCOMPARE(server.calls.last().body, kRestored);

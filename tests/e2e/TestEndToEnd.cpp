@@ -5,11 +5,15 @@
 // The application is driven through its test-build automation socket, the
 // tray icon with real X pointer clicks; the browser step is done over HTTP
 // and its keelmark:// address handed to a second application process, as a
-// desktop would. Screenshots of what a person sees go to the build folder.
+// desktop would. The test owns the desktop's notification service on the
+// session bus, so it hears what the application tells the desktop.
+// Screenshots of what a person sees go to the build folder.
+#include "AuditTrail.h"
 #include "AutomationClient.h"
 #include "GovernanceFiles.h"
 #include "HttpSteps.h"
 #include "KeychainService.h"
+#include "NotificationServer.h"
 #include "TrayProbe.h"
 
 #include <AsyncTest.h>
@@ -18,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
@@ -115,6 +120,20 @@ int countOf(const QString &haystack, const QString &needle) {
     return int(haystack.count(needle));
 }
 
+// The audit trail's status changes, oldest first.
+QList<QJsonObject> statusChanges(const QString &auditFile) {
+    QList<QJsonObject> changes;
+    QFile file(auditFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return changes;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value("kind").toString() == QLatin1String("status"))
+            changes << event;
+    }
+    return changes;
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -139,6 +158,7 @@ private:
     QString ownerApi(const QByteArray &verb, const QString &path, int expectedStatus,
                      const QJsonObject &body = {}, QJsonObject *json = nullptr);
     QString browserLog() const;
+    int checksLogged() const;
     QString diagnostics() const;
     bool appRunning() const { return m_app && m_app->isRunning(); }
     bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
@@ -155,6 +175,8 @@ private:
     AutomationClient m_automation;
     TrayProbe m_tray;
     HttpSteps m_http;
+    NotificationServer m_desktop;
+    bool m_desktopUp = false;
     bool m_setUp = false;
     bool m_firstRunDone = false;
 };
@@ -176,6 +198,8 @@ void TestEndToEnd::initTestCase() {
               "itself in scripts/with-display.sh)");
     QVERIFY(m_work.isValid());
     QVERIFY2(m_tray.isConnected(), "cannot watch the X display");
+    // Checked where it matters, so the other steps still run without a bus.
+    m_desktopUp = m_desktop.start();
     m_root = m_work.filePath(QStringLiteral("app"));
     QVERIFY(QDir().mkpath(m_root));
     m_shots = QStringLiteral(KEELMARK_E2E_SCREENSHOT_DIR);
@@ -311,6 +335,14 @@ QString TestEndToEnd::ownerApi(const QByteArray &verb, const QString &path, int 
 QString TestEndToEnd::browserLog() const {
     QFile file(m_work.filePath(QStringLiteral("browser.log")));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Each finished check writes this line just before it applies its verdict.
+int TestEndToEnd::checksLogged() const {
+    QFile log(m_root + QStringLiteral("/keelmark-debug.log"));
+    return log.open(QIODevice::ReadOnly)
+               ? countOf(QString::fromUtf8(log.readAll()), QStringLiteral("CODEOWNERS check"))
+               : 0;
 }
 
 QString TestEndToEnd::diagnostics() const {
@@ -497,8 +529,14 @@ void TestEndToEnd::repositoryAndProtectionInTheEmulator() {
 void TestEndToEnd::tamperSeenAfterCheckNow() {
     if (!m_firstRunDone)
         QSKIP("the first run did not finish");
+    QVERIFY2(m_desktopUp, "no notification service on the session bus: run the test through "
+                          "scripts/with-test-session.sh");
     AutomationClient &ui = m_automation;
     const QString repo = QStringLiteral("/repos/%1/%2").arg(kOrg, kRepo);
+    const QString audit = m_root + QStringLiteral("/state/audit.jsonl");
+    const qsizetype changesBefore = statusChanges(audit).size();
+    // Setting up and the first healthy check tell the desktop nothing.
+    QCOMPARE(m_desktop.calls.size(), 0);
 
     // Someone with admin rights removes protection and takes the ownership
     // file over; the minute-long heartbeat has not looked yet.
@@ -517,6 +555,31 @@ void TestEndToEnd::tamperSeenAfterCheckNow() {
     QVERIFY2(files.contains(".github/CODEOWNERS changed") && files.contains("pushed directly by @"),
              qPrintable(files));
     QVERIFY(saveWindowShot("dashboard-status-tampered"));
+
+    // The desktop hears it once, in the Status page's words, and the audit
+    // trail holds the change with the same reasons.
+    WAIT_FOR(!m_desktop.calls.isEmpty(), kStepTimeout);
+    const NotificationServer::Call told = m_desktop.calls.first();
+    QCOMPARE(told.summary, kOrg + u'/' + kRepo);
+    const QStringList toldLines = told.body.split(u'\n');
+    for (const QString &line : files.split(u'\n'))
+        QVERIFY2(toldLines.contains(line), qPrintable(told.body));
+    // A check that finds the same tamper again is no news.
+    const int checksSoFar = checksLogged();
+    WAIT_FOR(ui.isEnabled("checkNowButton"), kStepTimeout);
+    QCOMPARE(ui.click("checkNowButton"), QString());
+    WAIT_FOR(checksLogged() > checksSoFar, kStepTimeout);
+    const QList<QJsonObject> changes = statusChanges(audit).mid(changesBefore);
+    QCOMPARE(changes.size(), 1);
+    const QJsonObject details = changes.first().value("details").toObject();
+    QCOMPARE(details.value("status").toString(), QStringLiteral("tamperAlert"));
+    QCOMPARE(details.value("repository").toString(), told.summary);
+    QCOMPARE(details.value("reasons").toVariant().toStringList(), toldLines);
+    const AuditVerdict chain = AuditTrail::verifyFiles({audit});
+    QVERIFY2(chain.intact, qPrintable(QStringLiteral("broken at line %1").arg(chain.brokenLine)));
+    QFile trail(audit);
+    QVERIFY(trail.open(QIODevice::ReadOnly));
+    QCOMPARE(chain.lines, trail.readAll().count('\n'));
 
     // Put it back as the protection run left it, so the restart below can
     // show a healthy repository again.
@@ -542,6 +605,14 @@ void TestEndToEnd::tamperSeenAfterCheckNow() {
     QCOMPARE(ownerApi("PUT", repo + "/branches/main/protection", 200, protection), QString());
     QCOMPARE(ui.click("checkNowButton"), QString());
     WAIT_FOR(ui.text("statusLabel") == QLatin1String("Protected"), kStepTimeout);
+    // The bus keeps one sender's order: had the repeated check told anything,
+    // it would sit between the alert and this.
+    WAIT_FOR(m_desktop.calls.size() >= 2, kStepTimeout);
+    QStringList bodies;
+    for (const NotificationServer::Call &call : m_desktop.calls)
+        bodies << call.body;
+    QVERIFY2(m_desktop.calls.size() == 2, qPrintable(bodies.join(u'|')));
+    QCOMPARE(m_desktop.calls.last().body, QStringLiteral("Governance restored"));
 }
 
 void TestEndToEnd::restartRestoresStateAndRefreshesOnce() {
@@ -590,13 +661,6 @@ void TestEndToEnd::restartRestoresStateAndRefreshesOnce() {
     QVERIFY2(ui.text("popoverRepoText").contains(kRepo), qPrintable(ui.text("popoverRepoText")));
     QVERIFY(ui.grab("popover", shot("popover-after-restart")).isEmpty());
 
-    const QString logPath = m_root + QStringLiteral("/keelmark-debug.log");
-    const auto checksLogged = [&] {
-        QFile log(logPath);
-        return log.open(QIODevice::ReadOnly)
-                   ? countOf(QString::fromUtf8(log.readAll()), QStringLiteral("CODEOWNERS check"))
-                   : 0;
-    };
     const int checksSoFar = checksLogged();
     WAIT_FOR(checksLogged() >= checksSoFar + 2, kStepTimeout);
     QCOMPARE(ui.text("popoverStatusLabel"), QStringLiteral("Protected"));
