@@ -128,6 +128,7 @@ GovernanceBaseline movedBaseline(const GovernanceFacts &facts, int pullRequest) 
     moved.commitSha = facts.head->commitSha;
     moved.treeSha = facts.head->treeSha;
     moved.cleanTree.reset();
+    moved.cleanCommit.reset();
     moved.acceptedBy = facts.owner;
     moved.acceptedAt = facts.checkedAt.toUTC();
     moved.pullRequest = pullRequest;
@@ -213,6 +214,7 @@ void judgeFiles(const GovernanceFacts &facts, GovernanceVerdict *verdict) {
                                    shortSha(stored.commitSha);
         } else {
             stored.cleanTree = headTree;
+            stored.cleanCommit = facts.head->commitSha;
         }
         verdict->baselineToStore = stored;
         return;
