@@ -194,6 +194,14 @@ void judgeFiles(const GovernanceFacts &facts, GovernanceVerdict *verdict) {
         (headTree == baseline.treeSha || headTree == baseline.cleanTree)) {
         verdict->filesOk = true;
         verdict->fileFindings = {kFilesMatch};
+        // The same tree at a newer commit (a revert, an empty commit): later
+        // changes are traced from here, or the history read keeps growing.
+        if (facts.head->commitSha != baseline.historyBase()) {
+            GovernanceBaseline stored = baseline;
+            stored.cleanTree = headTree;
+            stored.cleanCommit = facts.head->commitSha;
+            verdict->baselineToStore = stored;
+        }
         return;
     }
     if (!facts.tree) {

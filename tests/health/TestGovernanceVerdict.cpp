@@ -310,6 +310,12 @@ private slots:
         facts.tree = facts.baseline.blobIds;
         facts.tree->insert(kSettings, sha('5'));
         QCOMPARE(GovernanceVerdict::judge(facts).needs, GovernanceVerdict::Needs::history);
+        // Reverted: the clean tree again, at a newer commit.
+        GovernanceFacts reverted = facts;
+        reverted.head = HeadFact{sha('8'), sha('4')};
+        const auto back = GovernanceVerdict::judge(reverted).baselineToStore;
+        QVERIFY(back);
+        QCOMPARE(back->historyBase(), sha('8'));
         // A reviewed change starts the trail afresh from the approved commit.
         facts.history = {touching(kSettings, merged(4, {{kOwner, "APPROVED", sha('7')}}))};
         const GovernanceBaseline moved = *GovernanceVerdict::judge(facts).baselineToStore;
