@@ -25,7 +25,7 @@ GovernanceBaseline approvedAtSetup(const QString &commitSha, const QString &tree
                                    const QString &owner, const QString &org,
                                    const QDateTime &when) {
     return GovernanceBaseline{commitSha,    treeSha,      composed(owner, org), owner,
-                              when.toUTC(), std::nullopt, std::nullopt};
+                              when.toUTC(), std::nullopt, std::nullopt,         std::nullopt};
 }
 
 GovernanceBaseline provisional(const QString &owner, const QString &org, const QDateTime &when) {

@@ -128,6 +128,7 @@ GovernanceBaseline movedBaseline(const GovernanceFacts &facts, int pullRequest) 
     moved.commitSha = facts.head->commitSha;
     moved.treeSha = facts.head->treeSha;
     moved.cleanTree.reset();
+    moved.cleanCommit.reset();
     moved.acceptedBy = facts.owner;
     moved.acceptedAt = facts.checkedAt.toUTC();
     moved.pullRequest = pullRequest;
@@ -193,6 +194,14 @@ void judgeFiles(const GovernanceFacts &facts, GovernanceVerdict *verdict) {
         (headTree == baseline.treeSha || headTree == baseline.cleanTree)) {
         verdict->filesOk = true;
         verdict->fileFindings = {kFilesMatch};
+        // The same tree at a newer commit (a revert, an empty commit): later
+        // changes are traced from here, or the history read keeps growing.
+        if (facts.head->commitSha != baseline.historyBase()) {
+            GovernanceBaseline stored = baseline;
+            stored.cleanTree = headTree;
+            stored.cleanCommit = facts.head->commitSha;
+            verdict->baselineToStore = stored;
+        }
         return;
     }
     if (!facts.tree) {
@@ -213,6 +222,7 @@ void judgeFiles(const GovernanceFacts &facts, GovernanceVerdict *verdict) {
                                    shortSha(stored.commitSha);
         } else {
             stored.cleanTree = headTree;
+            stored.cleanCommit = facts.head->commitSha;
         }
         verdict->baselineToStore = stored;
         return;

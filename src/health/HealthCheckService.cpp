@@ -305,7 +305,7 @@ QCoro::Task<> HealthCheckService::performHealthCheck(AppState *appState) {
         // only this one.
         std::optional<QCoro::Task<Settled<QList<GitHubCommitSummary>>>> comparison;
         if (!facts.baseline.isProvisional())
-            comparison = settle(m_gitHub->compareCommits(login, repo, facts.baseline.commitSha,
+            comparison = settle(m_gitHub->compareCommits(login, repo, facts.baseline.historyBase(),
                                                          facts.head->commitSha));
         const auto blobs = co_await std::move(tree);
         // Awaited even when unused: a request left running could outlive

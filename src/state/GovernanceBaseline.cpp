@@ -22,6 +22,7 @@ const QString kAcceptedByKey = QStringLiteral("acceptedBy");
 const QString kAcceptedAtKey = QStringLiteral("acceptedAt");
 const QString kPullRequestKey = QStringLiteral("pullRequest");
 const QString kCleanTreeKey = QStringLiteral("cleanTree");
+const QString kCleanCommitKey = QStringLiteral("cleanCommit");
 
 bool isObjectId(const QString &text) {
     static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{40}$"));
@@ -69,8 +70,11 @@ QByteArray GovernanceBaseline::encode() const {
     };
     if (pullRequest)
         object.insert(kPullRequestKey, *pullRequest);
-    if (cleanTree)
+    if (cleanTree) {
         object.insert(kCleanTreeKey, *cleanTree);
+        if (cleanCommit)
+            object.insert(kCleanCommitKey, *cleanCommit);
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -84,7 +88,7 @@ std::optional<GovernanceBaseline> GovernanceBaseline::decode(const QByteArray &b
     // the file is not one of ours.
     static const QSet<QString> known{kFormatKey,      kCommitKey,     kTreeKey,
                                      kFilesKey,       kAcceptedByKey, kAcceptedAtKey,
-                                     kPullRequestKey, kCleanTreeKey};
+                                     kPullRequestKey, kCleanTreeKey,  kCleanCommitKey};
     for (const QString &key : object.keys()) {
         if (!known.contains(key))
             return std::nullopt;
@@ -107,8 +111,8 @@ std::optional<GovernanceBaseline> GovernanceBaseline::decode(const QByteArray &b
     if (!when.isValid() || when.timeSpec() != Qt::UTC)
         return std::nullopt;
 
-    GovernanceBaseline baseline{*commit, *tree,        *files,      *acceptedBy,
-                                when,    std::nullopt, std::nullopt};
+    GovernanceBaseline baseline{*commit, *tree,        *files,       *acceptedBy,
+                                when,    std::nullopt, std::nullopt, std::nullopt};
     if (object.contains(kPullRequestKey)) {
         const auto number = JsonField::integer(object, kPullRequestKey);
         if (!number || *number < 1 || *number > std::numeric_limits<int>::max())
@@ -120,6 +124,13 @@ std::optional<GovernanceBaseline> GovernanceBaseline::decode(const QByteArray &b
         if (!clean || !isObjectId(*clean) || !anchored)
             return std::nullopt;
         baseline.cleanTree = *clean;
+    }
+    // Files written before the clean commit was kept lack it and still read.
+    if (object.contains(kCleanCommitKey)) {
+        const auto clean = JsonField::string(object, kCleanCommitKey);
+        if (!clean || !isObjectId(*clean) || !baseline.cleanTree)
+            return std::nullopt;
+        baseline.cleanCommit = *clean;
     }
     return baseline;
 }

@@ -294,14 +294,33 @@ private slots:
     }
 
     // The check reads the tree only when main's tree moved, and the history
-    // only when a governance file differs.
+    // only when a governance file differs, from the last commit found clean.
     void readsOnlyWhatItNeeds() {
         GovernanceFacts facts = inForce();
-        facts.head = HeadFact{sha('3'), sha('4')};
+        QCOMPARE(facts.baseline.historyBase(), sha('1'));
+        movedOn(facts);
+        facts.history.reset();
+        facts.baseline = *GovernanceVerdict::judge(facts).baselineToStore;
+        QCOMPARE(facts.baseline.cleanCommit, sha('3'));
+        QCOMPARE(facts.baseline.historyBase(), sha('3'));
+
+        facts.head = HeadFact{sha('5'), sha('6')};
+        facts.tree.reset();
         QCOMPARE(GovernanceVerdict::judge(facts).needs, GovernanceVerdict::Needs::tree);
         facts.tree = facts.baseline.blobIds;
         facts.tree->insert(kSettings, sha('5'));
         QCOMPARE(GovernanceVerdict::judge(facts).needs, GovernanceVerdict::Needs::history);
+        // Reverted: the clean tree again, at a newer commit.
+        GovernanceFacts reverted = facts;
+        reverted.head = HeadFact{sha('8'), sha('4')};
+        const auto back = GovernanceVerdict::judge(reverted).baselineToStore;
+        QVERIFY(back);
+        QCOMPARE(back->historyBase(), sha('8'));
+        // A reviewed change starts the trail afresh from the approved commit.
+        facts.history = {touching(kSettings, merged(4, {{kOwner, "APPROVED", sha('7')}}))};
+        const GovernanceBaseline moved = *GovernanceVerdict::judge(facts).baselineToStore;
+        QCOMPARE(moved.historyBase(), sha('5'));
+        QVERIFY(!moved.cleanCommit);
     }
 
     // Ids must be git's own, or every composed file would read as changed.

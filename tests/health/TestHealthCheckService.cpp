@@ -211,6 +211,18 @@ private slots:
         check();
         QCOMPARE(treeReads(), 0);
         QCOMPARE(state().machineStatus(), MachineStatusState::protected_);
+
+        // The next change is traced from the commit last found clean, not
+        // from the approved one.
+        const QString clean = emulator().mainHeadSha("acme", "ops");
+        emulator().writeFileDirect("acme", "ops", "CLAUDE.md", "rewritten");
+        emulator().clearRequests();
+        check();
+        QCOMPARE(state().machineStatus(), MachineStatusState::tamperAlert);
+        const auto compares = emulator().requests("GET", "/repos/acme/ops/compare/*");
+        QCOMPARE(compares.size(), 1);
+        QVERIFY2(compares[0].path.startsWith("/repos/acme/ops/compare/" + clean + "..."),
+                 qPrintable(compares[0].path));
     }
 
     void skippedCheckChangesNothing_data() {

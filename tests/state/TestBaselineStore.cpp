@@ -21,7 +21,8 @@ const GovernanceBaseline kAnchored{sha('1'),
                                    QStringLiteral("sam-admin"),
                                    QDateTime(QDate(2026, 3, 1), QTime(9, 0, 0, 250), Qt::UTC),
                                    4,
-                                   sha('3')};
+                                   sha('3'),
+                                   sha('4')};
 
 // A valid file with one key replaced (or removed, for an undefined value).
 QByteArray fileWith(const QString &key, const QJsonValue &value) {
@@ -57,7 +58,11 @@ private slots:
         provisional.treeSha.clear();
         provisional.pullRequest.reset();
         provisional.cleanTree.reset();
+        provisional.cleanCommit.reset();
+        GovernanceBaseline olderFile = kAnchored;
+        olderFile.cleanCommit.reset();
         QTest::newRow("anchored, moved by review") << kAnchored;
+        QTest::newRow("clean tree without its commit") << olderFile;
         QTest::newRow("provisional") << provisional;
     }
     void roundTrip() {
@@ -91,6 +96,9 @@ private slots:
         QTest::newRow("pull request 0") << fileWith("pullRequest", 0);
         QTest::newRow("pull request as text") << fileWith("pullRequest", "4");
         QTest::newRow("clean tree not an id") << fileWith("cleanTree", "main");
+        QTest::newRow("clean commit not an id") << fileWith("cleanCommit", "HEAD");
+        QTest::newRow("clean commit without clean tree")
+            << fileWith("cleanTree", QJsonValue::Undefined);
         QTest::newRow("oversized") << QByteArray(70 * 1024, ' ') + kAnchored.encode();
     }
     void malformedFileIsRejected() {
