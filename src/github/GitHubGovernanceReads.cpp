@@ -64,9 +64,7 @@ GitHubReviewSummary reviewOf(const QJsonObject &review) {
 
 QCoro::Task<bool> GitHubService::repositoryPresent(QString org, QString repo) {
     const QString path = repoPath(org, repo);
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     co_return reply.status == 200;
 }
 
@@ -74,9 +72,7 @@ QCoro::Task<std::optional<GitHubBranchHead>> GitHubService::getBranchHead(QStrin
                                                                           QString branch) {
     const QString path =
         repoPath(org, repo) + QStringLiteral("/branches/") + filePathSegments(branch);
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     if (reply.status != 200)
         co_return std::nullopt;
     const QJsonObject commit = objectOf(reply.body).value(QLatin1String("commit")).toObject();
@@ -96,9 +92,7 @@ QCoro::Task<std::optional<GitHubBranchHead>> GitHubService::getBranchHead(QStrin
 QCoro::Task<std::optional<QJsonObject>> GitHubService::getProtectionBody(QString org,
                                                                          QString repo) {
     const QString path = repoPath(org, repo) + QStringLiteral("/branches/main/protection");
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     if (reply.status != 200)
         co_return std::nullopt;
     co_return objectOf(reply.body);
@@ -108,9 +102,7 @@ QCoro::Task<std::optional<QString>> GitHubService::getFileIfPresent(QString org,
                                                                     QString path) {
     const QString urlPath =
         repoPath(org, repo) + QStringLiteral("/contents/") + filePathSegments(path);
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(urlPath, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(urlPath);
     if (reply.status != 200)
         co_return std::nullopt;
     const auto content = decodedContent(objectOf(reply.body));
@@ -124,9 +116,7 @@ QCoro::Task<QMap<QString, QString>> GitHubService::getTreeBlobIds(QString org, Q
                                                                   QString treeSha) {
     const QString path = repoPath(org, repo) + QStringLiteral("/git/trees/") +
                          pathSegment(treeSha) + QStringLiteral("?recursive=1");
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     if (reply.status != 200)
         throw GitHubReadFailure(GitHubReadFailure::unexpected, reply.status,
                                 gitHubMessage(reply.body));
@@ -148,9 +138,7 @@ QCoro::Task<QList<GitHubCommitSummary>> GitHubService::compareCommits(QString or
                                                                       QString base, QString head) {
     const QString path = repoPath(org, repo) + QStringLiteral("/compare/") + pathSegment(base) +
                          QStringLiteral("...") + pathSegment(head);
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     if (reply.status != 200)
         throw GitHubReadFailure(GitHubReadFailure::unexpected, reply.status,
                                 gitHubMessage(reply.body));
@@ -185,9 +173,7 @@ QCoro::Task<QList<GitHubCommitSummary>> GitHubService::compareCommits(QString or
 
 QCoro::Task<QStringList> GitHubService::getCommitFiles(QString org, QString repo, QString sha) {
     const QString path = repoPath(org, repo) + QStringLiteral("/commits/") + pathSegment(sha);
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     if (reply.status != 200)
         throw GitHubReadFailure(GitHubReadFailure::unexpected, reply.status,
                                 gitHubMessage(reply.body));
@@ -198,10 +184,8 @@ QCoro::Task<QList<GitHubPullSummary>> GitHubService::getCommitPulls(QString org,
                                                                     QString sha) {
     const QString path = repoPath(org, repo) + QStringLiteral("/commits/") + pathSegment(sha) +
                          QStringLiteral("/pulls?per_page=100");
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
     // 409 and 404: no pull requests to list for this commit.
-    requireAnswer(reply, 409);
+    const Reply reply = co_await checkRead(path, 409);
     QList<GitHubPullSummary> pulls;
     if (reply.status != 200)
         co_return pulls;
@@ -222,9 +206,7 @@ QCoro::Task<QList<GitHubReviewSummary>> GitHubService::getPullReviews(QString or
                                                                       int number) {
     const QString path = repoPath(org, repo) + QStringLiteral("/pulls/") + QString::number(number) +
                          QStringLiteral("/reviews?per_page=100");
-    const QString token = co_await ensureValidToken();
-    const Reply reply = co_await apiGetConditional(path, token);
-    requireAnswer(reply);
+    const Reply reply = co_await checkRead(path);
     QList<GitHubReviewSummary> reviews;
     if (reply.status != 200)
         co_return reviews;

@@ -175,6 +175,9 @@ private:
     QCoro::Task<Reply> apiGetConditional(QString path, QString token);
     // Throws GitHubReadFailure unless the status is 200, 404 or `alsoOk`.
     static void requireAnswer(const Reply &reply, int alsoOk = 200);
+    // A conditional GET with the held token (refreshed when due) that
+    // throws as requireAnswer does.
+    QCoro::Task<Reply> checkRead(QString path, int alsoOk = 200);
     // GET with the held token: whether it answered 200 (present and readable).
     QCoro::Task<bool> answersOk(QString path);
     QCoro::Task<QList<Reply>> apiGetPages(QString path, QString token, bool conditional = false);

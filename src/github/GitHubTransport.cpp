@@ -229,6 +229,13 @@ QCoro::Task<GitHubService::Reply> GitHubService::conditionalGet(QUrl url, QStrin
     co_return reply;
 }
 
+QCoro::Task<GitHubService::Reply> GitHubService::checkRead(QString path, int alsoOk) {
+    const QString token = co_await ensureValidToken();
+    const Reply reply = co_await apiGetConditional(path, token);
+    requireAnswer(reply, alsoOk);
+    co_return reply;
+}
+
 void GitHubService::requireAnswer(const Reply &reply, int alsoOk) {
     if (reply.status == 200 || reply.status == 404 || reply.status == alsoOk)
         return;
