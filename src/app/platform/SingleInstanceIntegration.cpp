@@ -150,6 +150,10 @@ PlatformIntegration::StatusAnswer SingleInstanceIntegration::queryStatus() {
 
     result.outcome = StatusAnswer::Outcome::noAnswer;
     socket.write("status\ndone\n");
+    if (!socket.waitForBytesWritten(2000)) {
+        result.error = socket.errorString();
+        return result;
+    }
     QByteArray answer;
     while (!answer.contains('\n') && !deadline.hasExpired() && answer.size() <= maxMessageBytes) {
         if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
