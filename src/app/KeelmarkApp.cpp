@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "AppState.h"
 #include "AuditRecorder.h"
+#include "CommandLine.h"
 #include "DiagnosticLog.h"
 #include "GitHubService.h"
 #include "HealthCheckService.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QJsonDocument>
 #include <QTimer>
 
 #include <cstdio>
@@ -62,7 +64,16 @@ int KeelmarkApp::run(int argc, char **argv) {
 
     // Before any QApplication: a second process must hand over its URL and
     // leave without ever touching the display.
+    if (!options.usageError.isEmpty()) {
+        std::fprintf(stderr, "keelmark: %s\nTry 'keelmark --help'.\n",
+                     qPrintable(options.usageError));
+        return 64; // EX_USAGE: apart from the status codes a script tests for
+    }
     std::unique_ptr<PlatformIntegration> platform = createPlatformIntegration(testRoot);
+    if (options.command != LaunchOptions::Command::run)
+        return CommandLine::run(options, *platform,
+                                testRoot.isEmpty() ? PersistenceService::defaultDirectory()
+                                                   : QDir(testRoot).filePath("state"));
     switch (platform->claimInstance(options.urls)) {
     case PlatformIntegration::Role::forwarded:
         return 0;
@@ -110,6 +121,9 @@ int KeelmarkApp::run(int argc, char **argv) {
     }
 
     AppState appState(persistence);
+    platform->setStatusProvider([&appState] {
+        return QJsonDocument(CommandLine::statusOf(appState)).toJson(QJsonDocument::Compact);
+    });
     // Beside state.json, so a test build's private root holds its own trail.
     AuditRecorder audit(persistence->directory());
     AppDelegate::Options delegateOptions;

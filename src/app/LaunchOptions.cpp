@@ -42,9 +42,41 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments) {
             continue;
         }
 #endif
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.command = Command::help;
+            continue;
+        }
+        if (options.command == Command::status) {
+            if (argument == QLatin1String("--json"))
+                options.json = true;
+            else if (options.usageError.isEmpty())
+                options.usageError =
+                    QStringLiteral("unexpected argument for status: %1").arg(argument);
+            continue;
+        }
+        if (argument == QLatin1String("--version")) {
+            if (options.command == Command::run)
+                options.command = Command::version;
+            continue;
+        }
+        // Only as the first word, so a URL before it still opens the app.
+        if (argument == QLatin1String("status") && options.command == Command::run &&
+            options.urls.isEmpty()) {
+            options.command = Command::status;
+            continue;
+        }
+        if (argument == QLatin1String("--json")) {
+            options.usageError = QStringLiteral("--json applies only to status");
+            continue;
+        }
+        // Anything else may be one of Qt's own options (-platform ...).
         const QUrl url(argument, QUrl::StrictMode);
         if (url.isValid() && !url.scheme().isEmpty() && !url.isRelative())
             options.urls.append(argument);
     }
+    // Help wins over everything else: a user asking how to call the
+    // program is not told that the call was wrong.
+    if (options.command == Command::help)
+        options.usageError.clear();
     return options;
 }

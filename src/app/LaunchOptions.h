@@ -5,10 +5,22 @@
 
 #include <optional>
 
-// What the process was started with. The application has no command line
-// of its own: the desktop passes the URL it opens, and only builds with
-// KEELMARK_TEST_HOOKS accept the test options below.
+// What the process was started with: the URL the desktop passes, or one of
+// the read-only commands below. Only builds with KEELMARK_TEST_HOOKS accept
+// the test options.
 struct LaunchOptions {
+    enum class Command {
+        run,     // the application itself
+        help,    // --help, -h
+        version, // --version
+        status,  // status [--json]: ask the running instance, or the disk
+    };
+    Command command = Command::run;
+    bool json = false; // status --json
+    // Set when the command line cannot be followed; the process says so
+    // and exits without starting anything.
+    QString usageError;
+
     // Arguments that are absolute URLs (keelmark://github?... from the
     // desktop); anything else is ignored.
     QStringList urls;

@@ -4,6 +4,7 @@
 
 #include "AppDelegate.h"
 #include "AuditRecorder.h"
+#include "CommandLine.h"
 #include "GitHubTestBench.h"
 #include "HealthCheckService.h"
 #include "LaunchOptions.h"
@@ -232,16 +233,66 @@ private slots:
         QVERIFY(quit);
     }
 
-    // The desktop passes the URL it opens; everything else on the command
-    // line (Qt's and the test build's options) is not a URL.
-    void launchArguments() {
+    // The desktop passes the URL it opens; Qt's and the test build's options
+    // are not URLs; the read-only commands are words of their own.
+    void launchArguments_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<bool>("usageError");
+        using C = LaunchOptions::Command;
         const QString url = "keelmark://github?code=1&state=2";
-        const auto urls = [](const QStringList &arguments) {
-            return LaunchOptions::parse(QStringList{"keelmark"} + arguments).urls;
+        const auto row = [](const char *name, QStringList arguments, QStringList urls, C command,
+                            bool json = false, bool error = false) {
+            QTest::newRow(name) << arguments << urls << int(command) << json << error;
         };
-        QCOMPARE(urls({url}), QStringList{url});
-        QCOMPARE(urls({"-platform", "offscreen"}), QStringList{});
-        QCOMPARE(urls({"--test-root", "/tmp/x", "--test-no-tray", url}), QStringList{url});
+        row("url", {url}, {url}, C::run);
+        row("qt option", {"-platform", "offscreen"}, {}, C::run);
+        row("test options", {"--test-root", "/tmp/x", "--test-no-tray", url}, {url}, C::run);
+        row("version", {"--version"}, {}, C::version);
+        row("help", {"-h"}, {}, C::help);
+        row("help wins", {"status", "--bogus", "--help"}, {}, C::help);
+        row("status", {"status"}, {}, C::status);
+        row("status json", {"--test-root", "/tmp/x", "status", "--json"}, {}, C::status, true);
+        row("status extra", {"status", "--fix"}, {}, C::status, false, true);
+        row("json alone", {"--json"}, {}, C::run, false, true);
+        row("status after url", {url, "status"}, {url}, C::run);
+    }
+    void launchArguments() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, command);
+        const LaunchOptions options = LaunchOptions::parse(QStringList{"keelmark"} + arguments);
+        QTEST(options.urls, "urls");
+        QCOMPARE(int(options.command), command);
+        QTEST(options.json, "json");
+        QTEST(!options.usageError.isEmpty(), "usageError");
+    }
+
+    // What a monitoring script sees for each status the app can be in.
+    void statusExitCodes_data() {
+        QTest::addColumn<MachineStatusState>("machineStatus");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("protected") << MachineStatusState::protected_ << 0;
+        QTest::newRow("alert") << MachineStatusState::tamperAlert << 1;
+        QTest::newRow("offline") << MachineStatusState::offline << 2;
+        QTest::newRow("not set up") << MachineStatusState::setupMode << 2;
+    }
+    void statusExitCodes() {
+        QFETCH(MachineStatusState, machineStatus);
+        AppState *state = m_bench->appState.get();
+        chooseRepo(*state);
+        state->setMachineStatus(machineStatus);
+        state->setStatusReasons({"Branch protection was removed"});
+        const QDateTime checked = QDateTime::currentDateTimeUtc().addSecs(-30);
+        state->setLastHeartbeat(checked);
+        const QJsonObject status = CommandLine::statusOf(*state);
+        QTEST(CommandLine::exitCodeFor(status), "exitCode");
+        const QString text = CommandLine::describe(status);
+        QVERIFY2(text.contains("Repository: acme/ops") &&
+                     text.contains("  - Branch protection was removed") &&
+                     text.contains(checked.toLocalTime().toString("yyyy-MM-dd HH:mm:ss")),
+                 qPrintable(text));
     }
 
     void urlRouting_data() {

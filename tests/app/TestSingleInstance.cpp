@@ -3,6 +3,8 @@
 // socket folder (--test-root, compiled into test builds only).
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -52,6 +54,15 @@ bool exitsWith(QProcess &process, int code) {
     if (!process.waitForFinished(20000))
         return false;
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == code;
+}
+
+// Runs a read-only command to its end: its exit code and standard output.
+std::pair<int, QByteArray> command(const QString &root, const QStringList &arguments) {
+    QProcess process;
+    process.start(KEELMARK_APP_BINARY, QStringList{"--test-root", root} + arguments);
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
+        return {-1, {}};
+    return {process.exitCode(), process.readAllStandardOutput()};
 }
 
 } // namespace
@@ -141,6 +152,48 @@ private slots:
         for (int i = 0; i < count; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(
                 primary->printed(QString("url keelmark://github?code=n%1").arg(i)), 15000);
+    }
+
+    // The command line needs no display: no QT_QPA_PLATFORM for these.
+    void versionAndStatus() {
+        const auto [versionCode, version] = command(m_root->path(), {"--version"});
+        QCOMPARE(versionCode, 0);
+        QVERIFY2(QRegularExpression("^keelmark \\d+\\.\\d+\\.\\d+\n$").match(version).hasMatch(),
+                 version.constData());
+
+        // Nobody running: the saved state, said to be stale.
+        QDir(m_root->path()).mkpath("state");
+        QFile saved(m_root->filePath("state/state.json"));
+        QVERIFY(saved.open(QIODevice::WriteOnly));
+        saved.write(R"({"setupComplete": true, "gitHubUsername": "ann", "repoName": "ops",
+            "isSetupMode": false, "gitHubConnected": true, "orgLogin": "acme", "orgId": 7,
+            "orgIsAdmin": true})");
+        saved.close();
+        auto [code, out] = command(m_root->path(), {"status", "--json"});
+        QCOMPARE(code, 2);
+        QJsonObject status = QJsonDocument::fromJson(out).object();
+        QCOMPARE(status.value("source").toString(), QString("disk"));
+        QCOMPARE(status.value("repository").toString(), QString("acme/ops"));
+        QVERIFY(status.value("setUp").toBool());
+        QVERIFY(status.value("stale").toBool());
+        QVERIFY(!QFile::exists(m_root->filePath("keelmark.lock")));
+
+        // A running instance answers for itself, and the query leaves it be.
+        QFile::remove(saved.fileName());
+        AppProcess app(m_root->path());
+        QVERIFY2(app.waitForLaunch(), qPrintable(app.output()));
+        std::tie(code, out) = command(m_root->path(), {"status", "--json"});
+        QCOMPARE(code, 2);
+        status = QJsonDocument::fromJson(out).object();
+        QCOMPARE(status.value("source").toString(), QString("instance"));
+        QCOMPARE(status.value("status").toString(), QString("setupMode"));
+        QVERIFY(!status.value("stale").toBool());
+        std::tie(code, out) = command(m_root->path(), {"status"});
+        QCOMPARE(code, 2);
+        QVERIFY2(out.contains("Status:") && !out.contains("stale"), out.constData());
+        QTest::qWait(200);
+        QVERIFY(!app.printed("activate"));
+        QVERIFY(app.running());
     }
 };
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 // Where the operating system hands the application its keelmark:// URLs and
@@ -31,6 +32,23 @@ public:
     // What went wrong when claimInstance answered `failed`.
     virtual QString lastError() const = 0;
 
+    // The `status` command, from a process that never became the
+    // application: what the running instance reports (UTF-8 JSON, one
+    // line). Platforms without a socket to ask see no instance.
+    struct StatusAnswer {
+        enum class Outcome { answered, notRunning, noAnswer };
+        Outcome outcome = Outcome::notRunning;
+        QByteArray status;
+        QString error; // why a running instance gave no answer
+    };
+    virtual StatusAnswer queryStatus() { return {}; }
+
+    // What the running instance answers a status query with; called on the
+    // main thread. Read-only by design: the query changes nothing.
+    void setStatusProvider(std::function<QByteArray()> provider) {
+        m_statusProvider = std::move(provider);
+    }
+
 signals:
     void urlReceived(const QUrl &url);
     // Started again with nothing to open: bring the window forward.
@@ -38,6 +56,8 @@ signals:
 
 protected:
     using QObject::QObject;
+
+    std::function<QByteArray()> m_statusProvider;
 };
 
 // `runtimeDirectory` holds the instance lock and socket; empty means the

@@ -126,6 +126,49 @@ bool SingleInstanceIntegration::forward(const QStringList &urls) {
     return true;
 }
 
+PlatformIntegration::StatusAnswer SingleInstanceIntegration::queryStatus() {
+    StatusAnswer result;
+    // An instance that is still starting holds the lock before it listens:
+    // give it a moment rather than calling it absent.
+    QDeadlineTimer deadline(std::chrono::seconds(3));
+    QLocalSocket socket;
+    for (;;) {
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(500))
+            break;
+        QLockFile probe(lockPath());
+        probe.setStaleLockTime(0);
+        if (probe.tryLock(0) || probe.error() != QLockFile::LockFailedError)
+            return result; // nobody holds the role
+        if (deadline.hasExpired()) {
+            result.outcome = StatusAnswer::Outcome::noAnswer;
+            result.error = socket.errorString();
+            return result;
+        }
+        QThread::msleep(50);
+    }
+
+    result.outcome = StatusAnswer::Outcome::noAnswer;
+    socket.write("status\ndone\n");
+    if (!socket.waitForBytesWritten(2000)) {
+        result.error = socket.errorString();
+        return result;
+    }
+    QByteArray answer;
+    while (!answer.contains('\n') && !deadline.hasExpired() && answer.size() <= maxMessageBytes) {
+        if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        answer += socket.readAll();
+    }
+    if (!answer.startsWith("status ") || !answer.endsWith('\n')) {
+        result.error = QStringLiteral("the running instance did not answer the status query");
+        return result;
+    }
+    result.outcome = StatusAnswer::Outcome::answered;
+    result.status = answer.mid(7).trimmed();
+    return result;
+}
+
 void SingleInstanceIntegration::startReceiving() {
     if (m_server)
         return;
@@ -167,9 +210,18 @@ void SingleInstanceIntegration::readFrom(QLocalSocket *socket) {
     }
     socket->setProperty("buffer", QByteArray());
 
+    const QList<QByteArray> lines = buffer.split('\n');
+    if (lines.contains("status")) {
+        const QByteArray status = m_statusProvider ? m_statusProvider() : QByteArray("{}");
+        socket->write("status " + status + '\n');
+        socket->flush();
+        socket->disconnectFromServer();
+        return;
+    }
+
     QList<QUrl> urls;
     bool activate = false;
-    for (const QByteArray &line : buffer.split('\n')) {
+    for (const QByteArray &line : lines) {
         if (line.startsWith("open "))
             urls.append(QUrl(QString::fromUtf8(line.mid(5)), QUrl::StrictMode));
         else if (line == "activate")

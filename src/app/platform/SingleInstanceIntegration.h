@@ -16,7 +16,9 @@ class QLocalSocket;
 // socket; later processes hand their URL over that socket and exit.
 //
 // Wire format (UTF-8 lines): "open <url>" or "activate", then "done"; the
-// first instance answers "ok" once it has taken them.
+// first instance answers "ok" once it has taken them. A message holding
+// "status" is a query only: the answer is "status <json>" and nothing else
+// in that message is acted on.
 class SingleInstanceIntegration : public PlatformIntegration {
     Q_OBJECT
 
@@ -29,6 +31,7 @@ public:
     Role claimInstance(const QStringList &urls) override;
     void startReceiving() override;
     QString lastError() const override { return m_lastError; }
+    StatusAnswer queryStatus() override;
 
     QString socketPath() const;
     QString lockPath() const;

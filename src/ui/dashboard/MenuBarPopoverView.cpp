@@ -1,6 +1,7 @@
 #include "MenuBarPopoverView.h"
 
 #include "AppState.h"
+#include "BuildConfig.h"
 #include "Icons.h"
 #include "Style.h"
 #include "Widgets.h"
@@ -46,8 +47,8 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
     m_dot->setAccessibleName(QStringLiteral("Machine status"));
     m_statusLabel = Widgets::text(QString(), Style::TextStyle::headline);
     m_statusLabel->setObjectName(QStringLiteral("popoverStatusLabel"));
-    QLabel *version = Widgets::text(QStringLiteral("v1.0.0"), Style::TextStyle::caption,
-                                    Style::Color::secondaryLabel);
+    QLabel *version = Widgets::text(QStringLiteral("v") + QLatin1String(BuildConfig::version),
+                                    Style::TextStyle::caption, Style::Color::secondaryLabel);
     version->setObjectName(QStringLiteral("popoverVersion"));
     header->addWidget(m_dot, 0, Qt::AlignVCenter);
     header->addWidget(m_statusLabel, 0, Qt::AlignVCenter);

@@ -1,6 +1,7 @@
 #include "SettingsPageView.h"
 
 #include "AppState.h"
+#include "BuildConfig.h"
 #include "Widgets.h"
 
 #include <QHBoxLayout>
@@ -35,7 +36,9 @@ SettingsPageView::SettingsPageView(const UiContext &context, QWidget *parent)
     page->addWidget(authority);
 
     auto *about = groupBox(boxTitle("About"), "aboutBox", this);
-    auto *version = Widgets::text("KeelMark v1.0.0", Style::TextStyle::body, Style::Color::label);
+    auto *version =
+        Widgets::text(QStringLiteral("KeelMark v") + QLatin1String(BuildConfig::version),
+                      Style::TextStyle::body, Style::Color::label);
     version->setObjectName("versionLabel");
     about->contentLayout()->addWidget(version);
     about->contentLayout()->addWidget(
