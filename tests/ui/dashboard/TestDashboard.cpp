@@ -624,6 +624,30 @@ private slots:
         }
     }
 
+    // Closing the page mid-restore must neither crash nor lose the outcome.
+    void pageGoneWhileRestoring() {
+        provisionSignedIn();
+        m_bench->emulator.removeProtection(GitHubTestBench::org, GitHubTestBench::repo);
+        m_state->setBranchProtectionEnabled(false);
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        m_bench->emulator.setLatency(200);
+        QSignalSpy finished(m_health.get(), &HealthCheckService::healthCheckFinished);
+        {
+            StatusPageView page(withTrail);
+            page.show();
+            page.findChild<RestoreProtectionAction *>()->setConfirmation(
+                [](QWidget *, const QString &) { return true; });
+            QTest::mouseClick(page.findChild<QPushButton *>("restoreProtectionButton"),
+                              Qt::LeftButton);
+        }
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(audit.trail().records().size(), 1);
+    }
+
     // A page torn down while its check is still out must not be touched
     // when the check lands.
     void pageGoneBeforeTheCheckLands() {
