@@ -1,6 +1,7 @@
 #include "GitHubPageView.h"
 
 #include "AppState.h"
+#include "RestoreProtectionAction.h"
 #include "Widgets.h"
 
 #include <QHBoxLayout>
@@ -136,6 +137,7 @@ QWidget *GitHubPageView::createProtectionBlock() {
     m_findings->setObjectName("governanceFindings");
     m_findings->setWordWrap(true);
     lines->addWidget(m_findings);
+    lines->addWidget(new RestoreProtectionAction(m_context, block));
     return block;
 }
 

@@ -2,6 +2,7 @@
 
 #include "AppState.h"
 #include "LocaleFormat.h"
+#include "RestoreProtectionAction.h"
 #include "Widgets.h"
 
 #include <QHBoxLayout>
@@ -58,6 +59,7 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
     m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
+    rows->addWidget(new RestoreProtectionAction(m_context, this));
     m_filesRow = addStatusRow(rows, "Governance files", "governanceFilesRow");
     m_filesRow->valueLabel()->setWordWrap(true);
     m_filesRow->valueLabel()->setObjectName("governanceFilesValue");

@@ -1,6 +1,7 @@
 // The dashboard offscreen, driven through AppState: the window and its
 // sidebar, each page's states that can go wrong, and "Check Now" and
-// "Refresh" running real health checks against the emulator.
+// "Refresh" running real health checks against the emulator, and
+// "Restore Protection" putting the rules back.
 
 #include "AuditExport.h"
 #include "AuditPageView.h"
@@ -11,6 +12,7 @@
 #include "HealthCheckService.h"
 #include "LocaleFormat.h"
 #include "MainWindowView.h"
+#include "RestoreProtectionAction.h"
 #include "SecurityPageView.h"
 #include "SettingsPageView.h"
 #include "StatusPageView.h"
@@ -536,6 +538,114 @@ private slots:
         clickAndWait(&page, "refreshButton");
         QVERIFY(labelTexts(&page, "memberLogin").isEmpty());
         QVERIFY(shownIn(&page, "teamEmptyState"));
+    }
+
+    // Protection weakened behind the app's back, then the page's own action:
+    // confirmed, declined, or refused by GitHub with its reason.
+    void restoreProtection_data() {
+        QTest::addColumn<bool>("gitHubPage");
+        QTest::addColumn<QString>("weakening"); // a rule, or empty: protection removed
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QString>("refusal"); // GitHub's 403 message, or empty
+        QTest::newRow("removed, status page") << false << QString() << true << QString();
+        QTest::newRow("reviews dropped, github page")
+            << true << "required_pull_request_reviews" << true << QString();
+        QTest::newRow("declined") << false << QString() << false << QString();
+        QTest::newRow("github refuses")
+            << true << QString() << true << "Upgrade to GitHub Pro or make this repository public";
+    }
+    void restoreProtection() {
+        QFETCH(bool, gitHubPage);
+        QFETCH(QString, weakening);
+        QFETCH(bool, confirm);
+        QFETCH(QString, refusal);
+        provisionSignedIn();
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        std::unique_ptr<QWidget> page;
+        if (gitHubPage)
+            page = std::make_unique<GitHubPageView>(withTrail);
+        else
+            page = std::make_unique<StatusPageView>(withTrail);
+        page->show();
+        auto *action = page->findChild<RestoreProtectionAction *>();
+        auto *button = page->findChild<QPushButton *>("restoreProtectionButton");
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QVERIFY(!action->isVisible());
+
+        const QString org = GitHubTestBench::org, repo = GitHubTestBench::repo;
+        if (weakening.isEmpty())
+            m_bench->emulator.removeProtection(org, repo);
+        else
+            QVERIFY(m_bench->emulator.weakenProtection(org, repo, weakening));
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QVERIFY(action->isVisible());
+        if (!refusal.isEmpty())
+            m_bench->emulator.injectFault(
+                "PUT", "/repos/acme/ops/branches/main/protection",
+                GitHubEmulator::Fault::fixed(
+                    403, QJsonDocument(QJsonObject{{"message", refusal}}).toJson()));
+        m_bench->emulator.clearRequests();
+        QStringList asked;
+        action->setConfirmation([&](QWidget *, const QString &repository) {
+            asked << repository;
+            return confirm;
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(asked, QStringList{"acme/ops"});
+        if (!confirm) {
+            QVERIFY(m_bench->apiCalls().isEmpty());
+            QVERIFY(audit.trail().records().isEmpty());
+            QVERIFY(button->isEnabled());
+            return;
+        }
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->text(), QString("Restoring…"));
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 30000);
+        QCOMPARE(button->text(), QString("Restore Protection"));
+
+        const QList<AuditRecord> records = audit.trail().records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().kind, QString("restore"));
+        QCOMPARE(records.first().details.value("repository").toString(), QString("acme/ops"));
+        if (refusal.isEmpty()) {
+            QCOMPARE(m_bench->emulator.protectionOf(org, repo),
+                     std::optional(GitHubTestBench::protectionRules()));
+            QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+            QVERIFY(!action->isVisible());
+            QCOMPARE(records.first().message, QString("Restored branch protection on acme/ops"));
+        } else {
+            QVERIFY(action->isVisible());
+            QVERIFY(labelText(page.get(), "restoreProtectionMessage").contains(refusal));
+            QCOMPARE(records.first().message,
+                     "Restoring branch protection on acme/ops failed: " + refusal);
+        }
+    }
+
+    // Closing the page mid-restore must neither crash nor lose the outcome.
+    void pageGoneWhileRestoring() {
+        provisionSignedIn();
+        m_bench->emulator.removeProtection(GitHubTestBench::org, GitHubTestBench::repo);
+        m_state->setBranchProtectionEnabled(false);
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        m_bench->emulator.setLatency(200);
+        QSignalSpy finished(m_health.get(), &HealthCheckService::healthCheckFinished);
+        {
+            StatusPageView page(withTrail);
+            page.show();
+            page.findChild<RestoreProtectionAction *>()->setConfirmation(
+                [](QWidget *, const QString &) { return true; });
+            QTest::mouseClick(page.findChild<QPushButton *>("restoreProtectionButton"),
+                              Qt::LeftButton);
+        }
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(audit.trail().records().size(), 1);
     }
 
     // A page torn down while its check is still out must not be touched
