@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <utility>
+
 namespace {
 const QDateTime kNow = QDateTime(QDate(2026, 3, 1), QTime(9, 15, 0), Qt::UTC);
 const QString kProtectionPath = QStringLiteral("/repos/acme/ops/branches/main/protection");
@@ -252,7 +254,7 @@ private slots:
     // A check that started first but answers last holds older facts.
     void staleResultsNeverOverwriteNewerOnes() {
         emulator().injectFault("GET", "/repos/acme/ops/collaborators",
-                               GitHubEmulator::Fault::latency(1500, 1));
+                               GitHubEmulator::Fault::latency(4000, 1));
         QSignalSpy finished(m_service.get(), &HealthCheckService::healthCheckFinished);
         auto early = m_service->performHealthCheck(&state());
 
@@ -289,7 +291,12 @@ private slots:
         // Checks still in flight outlive the service and end quietly.
         const qsizetype seen = finished.count();
         m_service.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(emulator().inFlight(), 0, 30000);
+        // Settled once nothing is in flight and nothing queued in the client
+        // arrives either; a check torn down mid-way would leak its frame.
+        qsizetype sent = -1;
+        QTRY_VERIFY_WITH_TIMEOUT(std::exchange(sent, emulator().requests().size()) == sent &&
+                                     emulator().inFlight() == 0,
+                                 30000);
         QVERIFY(AsyncTest::waitFor(m_bench->gitHub->repoExists("acme", "ops")));
         QCOMPARE(finished.count(), seen);
     }
