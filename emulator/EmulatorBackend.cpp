@@ -267,6 +267,16 @@ HttpReply EmulatorBackend::validation(const QString &message, const QString &doc
     return error(422, message, docPath);
 }
 
+HttpReply EmulatorBackend::unprocessable(const QString &message, const QJsonArray &errors,
+                                         const QString &docPath) const {
+    return json(422,
+                QJsonDocument(QJsonObject{
+                    {"message", message},
+                    {"errors", errors},
+                    {"documentation_url", QStringLiteral("https://docs.github.com/") + docPath},
+                    {"status", "422"}}));
+}
+
 void EmulatorBackend::addCommonHeaders(HttpReply &reply, const Caller &caller, bool counted) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (rateWindowStart.secsTo(now) >= 3600) {

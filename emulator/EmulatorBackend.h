@@ -269,6 +269,9 @@ private:
     HttpReply error(int status, const QString &message, const QString &docPath) const;
     HttpReply notFound(const QString &docPath = QStringLiteral("rest")) const;
     HttpReply validation(const QString &message, const QString &docPath) const;
+    // GitHub's 422 with its list of what was wrong.
+    HttpReply unprocessable(const QString &message, const QJsonArray &errors,
+                            const QString &docPath) const;
     void addCommonHeaders(HttpReply &reply, const Caller &caller, bool counted = true);
     bool answerConditionally(const HttpExchange &req, HttpReply &reply) const;
 

@@ -457,12 +457,7 @@ HttpReply EmulatorBackend::createPull(const RepoCall &call) {
     const auto failed = [&](const QJsonObject &detail) {
         QJsonObject e = detail;
         e.insert("resource", "PullRequest");
-        return json(422,
-                    QJsonDocument(QJsonObject{
-                        {"message", "Validation Failed"},
-                        {"errors", QJsonArray{e}},
-                        {"documentation_url", QStringLiteral("https://docs.github.com/") + doc},
-                        {"status", "422"}}));
+        return unprocessable(QStringLiteral("Validation Failed"), QJsonArray{e}, doc);
     };
     QString head = body->value("head").toString();
     if (head.contains(QLatin1Char(':'))) // "owner:branch"
@@ -536,12 +531,7 @@ HttpReply EmulatorBackend::createReview(const RepoCall &call) {
                                                {"REQUEST_CHANGES", "CHANGES_REQUESTED"},
                                                {"COMMENT", "COMMENTED"}};
     const auto unprocessable = [&](const QString &why) {
-        return json(422,
-                    QJsonDocument(QJsonObject{
-                        {"message", "Unprocessable Entity"},
-                        {"errors", QJsonArray{why}},
-                        {"documentation_url", QStringLiteral("https://docs.github.com/") + doc},
-                        {"status", "422"}}));
+        return this->unprocessable(QStringLiteral("Unprocessable Entity"), QJsonArray{why}, doc);
     };
     if (!states.contains(event))
         return validation(QStringLiteral("Invalid request.\n\nFor 'properties/event', \"%1\" is "

@@ -192,29 +192,23 @@ HttpReply EmulatorBackend::createOrgRepo(const HttpExchange &req, const Caller &
         return error(400, QStringLiteral("Problems parsing JSON"), doc);
     const QJsonValue name = body->value("name");
     if (!name.isString() || name.toString().isEmpty())
-        return json(422,
-                    QJsonDocument(QJsonObject{
-                        {"message", "Repository creation failed."},
-                        {"errors", QJsonArray{QJsonObject{{"resource", "Repository"},
-                                                          {"code", "missing_field"},
-                                                          {"field", "name"}}}},
-                        {"documentation_url", QStringLiteral("https://docs.github.com/") + doc},
-                        {"status", "422"}}));
+        return unprocessable(QStringLiteral("Repository creation failed."),
+                             QJsonArray{QJsonObject{{"resource", "Repository"},
+                                                    {"code", "missing_field"},
+                                                    {"field", "name"}}},
+                             doc);
     // GitHub turns characters it does not allow into hyphens.
     QString repoName = name.toString();
     static const QRegularExpression bad(QStringLiteral("[^A-Za-z0-9._-]"));
     repoName.replace(bad, QStringLiteral("-"));
     if (repo(o->login, repoName))
-        return json(
-            422, QJsonDocument(QJsonObject{
-                     {"message", "Repository creation failed."},
-                     {"errors",
-                      QJsonArray{QJsonObject{{"resource", "Repository"},
-                                             {"code", "custom"},
-                                             {"field", "name"},
-                                             {"message", "name already exists on this account"}}}},
-                     {"documentation_url", QStringLiteral("https://docs.github.com/") + doc},
-                     {"status", "422"}}));
+        return unprocessable(
+            QStringLiteral("Repository creation failed."),
+            QJsonArray{QJsonObject{{"resource", "Repository"},
+                                   {"code", "custom"},
+                                   {"field", "name"},
+                                   {"message", "name already exists on this account"}}},
+            doc);
     bool isPrivate = body->value("private").toBool(false);
     const QString visibility = body->value("visibility").toString();
     if (visibility == QLatin1String("private") || visibility == QLatin1String("internal"))
