@@ -4,6 +4,7 @@
 #include "AppState.h"
 #include "AuditRecorder.h"
 #include "CommandLine.h"
+#include "DesktopShell.h"
 #include "DiagnosticLog.h"
 #include "GitHubService.h"
 #include "HealthCheckService.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QJsonDocument>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
@@ -129,7 +131,13 @@ int KeelmarkApp::run(int argc, char **argv) {
     AppDelegate::Options delegateOptions;
     if (options.testHooks && options.testHooks->noTray)
         delegateOptions.trayAvailable = [] { return false; };
-    AppDelegate delegate(UiContext{&appState, gitHub, health, &audit}, tempLog, delegateOptions);
+    // A test build's private root keeps its desktop entries to itself too.
+    DesktopShell shell(
+        options.testHooks && !testRoot.isEmpty()
+            ? QDir(testRoot).filePath("config")
+            : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    AppDelegate delegate(UiContext{&appState, gitHub, health, &audit, &shell}, tempLog,
+                         delegateOptions);
 
     QObject::connect(platform.get(), &PlatformIntegration::urlReceived, &delegate,
                      [&](const QUrl &url) {

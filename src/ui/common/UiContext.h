@@ -4,6 +4,7 @@ class AppState;
 class AuditRecorder;
 class GitHubService;
 class HealthCheckService;
+class ShellCommands;
 
 // What every screen is given: the one state and the services it may call.
 // Tests build one on loopback services; the application on the shared ones.
@@ -13,6 +14,9 @@ struct UiContext {
     HealthCheckService *health = nullptr;
     // Where governance events are written; none in tests that do not look.
     AuditRecorder *audit = nullptr;
+    // The application shell (start at login, quitting); none in tests that
+    // do not use it.
+    ShellCommands *shell = nullptr;
 };
 
 // Starts one health check on the context's services; fire and forget, the
