@@ -133,16 +133,16 @@ run_clean() {
     env -i PATH=/usr/bin:/bin HOME="$work/home" QT_QPA_PLATFORM=offscreen "$@"
 }
 mkdir -p "$work/home"
-if out=$(run_clean timeout 20 "$app_root/usr/bin/keelmark" --version 2>&1) && [ "$out" = "keelmark $version" ]; then
-    pass "keelmark --version: $out"
-else
-    fail "keelmark --version answered '$out', expected 'keelmark $version'"
-fi
-if out=$(run_clean timeout 20 "$relay_root/usr/bin/keelmark-relay" --version 2>&1) && [ "$out" = "keelmark-relay $version" ]; then
-    pass "keelmark-relay --version: $out"
-else
-    fail "keelmark-relay --version answered '$out', expected 'keelmark-relay $version'"
-fi
+# Standard output only: without a session Qt warns on standard error that
+# XDG_RUNTIME_DIR is not set, which is not the program's answer.
+for program in "$app_root/usr/bin/keelmark" "$relay_root/usr/bin/keelmark-relay"; do
+    name=$(basename "$program")
+    if out=$(run_clean timeout 20 "$program" --version 2>"$work/stderr") && [ "$out" = "$name $version" ]; then
+        pass "$name --version: $out"
+    else
+        fail "$name --version answered '$out' ($(cat "$work/stderr")), expected '$name $version'"
+    fi
+done
 
 # The relay as the package leaves it: the shipped settings, read the way
 # systemd reads them, have no client id and no secret.
