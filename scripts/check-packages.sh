@@ -144,6 +144,14 @@ for program in "$app_root/usr/bin/keelmark" "$relay_root/usr/bin/keelmark-relay"
     fi
 done
 
+# A cache left over from a test build would keep KEELMARK_TEST_HOOKS on; the
+# packaged app must not obey a test-only option such as --test-root.
+if grep -aq -- '--test-root' "$app_root/usr/bin/keelmark"; then
+    fail "the packaged keelmark carries the test build's options"
+else
+    pass "keelmark has no test-only options"
+fi
+
 # The relay as the package leaves it: the shipped settings, read the way
 # systemd reads them, have no client id and no secret.
 expect_refusal() {
