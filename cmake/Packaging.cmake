@@ -29,6 +29,9 @@ install(FILES ${kGeneratedPackagingDir}/keelmark/copyright
         PERMISSIONS ${kDataMode} COMPONENT app)
 
 # The relay: its unit, and its settings root-only since they hold the secret.
+# Both go to fixed system paths, so only the package installs them: a plain
+# `cmake --install` must not replace an admin's edited settings, secret and
+# all, with the empty template.
 configure_file(${kPackagingDir}/debian/keelmark-relay/copyright
                ${kGeneratedPackagingDir}/keelmark-relay/copyright @ONLY)
 install(FILES ${kGeneratedPackagingDir}/keelmark-relay/copyright
@@ -36,10 +39,10 @@ install(FILES ${kGeneratedPackagingDir}/keelmark-relay/copyright
         PERMISSIONS ${kDataMode} COMPONENT relay)
 install(FILES ${kPackagingDir}/keelmark-relay.service
         DESTINATION /lib/systemd/system
-        PERMISSIONS ${kDataMode} COMPONENT relay)
+        PERMISSIONS ${kDataMode} COMPONENT relay EXCLUDE_FROM_ALL)
 install(FILES ${kPackagingDir}/keelmark-relay.default
         DESTINATION /etc/default RENAME keelmark-relay
-        PERMISSIONS OWNER_READ OWNER_WRITE COMPONENT relay)
+        PERMISSIONS OWNER_READ OWNER_WRITE COMPONENT relay EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME keelmark)
