@@ -27,7 +27,20 @@ GovernanceBaseline currentBaseline(const QString &directory, const QString &owne
 
 QCoro::Task<GitHubBranchHead> restoreFiles(QPointer<GitHubService> gitHub, QString org,
                                            QString repo, GovernanceBaseline baseline,
-                                           QString owner) {
+                                           QStringList paths, QString owner) {
+    QMap<QString, QString> blobIds;
+    for (const QString &path : paths) {
+        if (baseline.blobIds.contains(path))
+            blobIds.insert(path, baseline.blobIds.value(path));
+    }
+    QList<FileEntry> contents;
+    for (const FileEntry &file : GovernanceFiles::compose(owner, org)) {
+        if (blobIds.contains(file.path))
+            contents << file;
+    }
+    if (blobIds.isEmpty())
+        throw GitHubError(GitHubError::fileWriteFailed,
+                          QStringLiteral("None of these files is one KeelMark watches."));
     // Never raised: once protection is lifted the sequence must run to the
     // end that applies it again.
     const GitHubCancellation cancel;
@@ -37,11 +50,9 @@ QCoro::Task<GitHubBranchHead> restoreFiles(QPointer<GitHubService> gitHub, QStri
         co_await liftProtection(gitHub, org, repo, cancel);
         ensureWanted(gitHub, cancel);
         if (baseline.isProvisional())
-            written = co_await gitHub->writeFiles(org, repo, GovernanceFiles::compose(owner, org),
-                                                  kRestoreMessage, cancel);
+            written = co_await gitHub->writeFiles(org, repo, contents, kRestoreMessage, cancel);
         else
-            written =
-                co_await gitHub->writeBlobIds(org, repo, baseline.blobIds, kRestoreMessage, cancel);
+            written = co_await gitHub->writeBlobIds(org, repo, blobIds, kRestoreMessage, cancel);
     } catch (const GitHubFailure &) {
         failure = std::current_exception();
     }

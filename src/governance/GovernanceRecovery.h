@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class GitHubService;
 
@@ -20,8 +21,10 @@ namespace GovernanceRecovery {
 GovernanceBaseline currentBaseline(const QString &directory, const QString &owner,
                                    const QString &org, const QDateTime &now);
 
-// Writes the baseline's files back to main in one commit, protection lifted
-// around it: tree entries name the baseline's blobs, so no content is sent.
+// Writes the baseline's version of `paths` back to main in one commit,
+// protection lifted around it: tree entries name the baseline's blobs, so no
+// content is sent. Only the named paths: other files may differ from the
+// baseline through a reviewed change the next check accepts.
 // A provisional baseline's blobs may never have reached GitHub, so its
 // composed contents are sent instead, as the setup does. KeelMark's
 // protection is applied again whatever happened before; a failure throws
@@ -29,7 +32,7 @@ GovernanceBaseline currentBaseline(const QString &directory, const QString &owne
 // new head (its old one when it held the files already).
 QCoro::Task<GitHubBranchHead> restoreFiles(QPointer<GitHubService> gitHub, QString org,
                                            QString repo, GovernanceBaseline baseline,
-                                           QString owner);
+                                           QStringList paths, QString owner);
 
 // The baseline that approves main's files as they are now, read from GitHub;
 // nothing is stored. Throws a GitHubFailure when main or its tree cannot be

@@ -117,7 +117,8 @@ void RestoreFilesAction::start(Command command) {
     m_message->hide();
     // Eager; each finishes on its own.
     if (command == Command::restore) {
-        auto task = restore(org, repo, state->gitHubUsername());
+        // Only what the owner saw and confirmed goes back.
+        auto task = restore(org, repo, state->gitHubUsername(), paths);
         Q_UNUSED(task);
     } else {
         auto task = accept(org, repo, state->gitHubUsername());
@@ -125,7 +126,8 @@ void RestoreFilesAction::start(Command command) {
     }
 }
 
-QCoro::Task<> RestoreFilesAction::restore(QString org, QString repo, QString owner) {
+QCoro::Task<> RestoreFilesAction::restore(QString org, QString repo, QString owner,
+                                          QStringList paths) {
     // The page may close while GitHub answers; the services and the state
     // live for the whole run, but are guarded all the same.
     const QPointer<RestoreFilesAction> self(this);
@@ -140,14 +142,14 @@ QCoro::Task<> RestoreFilesAction::restore(QString org, QString repo, QString own
     QString failure;
     GitHubBranchHead head;
     try {
-        head = co_await GovernanceRecovery::restoreFiles(gitHub, org, repo, baseline, owner);
+        head = co_await GovernanceRecovery::restoreFiles(gitHub, org, repo, baseline, paths, owner);
     } catch (const GitHubFailure &error) {
         failure = GovernanceSteps::failureText(error);
     } catch (const std::exception &error) {
         failure = QString::fromUtf8(error.what());
     }
     QJsonObject details{{QStringLiteral("repository"), repository},
-                        {QStringLiteral("files"), jsonList(baseline.blobIds.keys())}};
+                        {QStringLiteral("files"), jsonList(paths)}};
     if (failure.isEmpty())
         details.insert(QStringLiteral("commit"), head.commitSha);
     if (audit)

@@ -33,7 +33,7 @@ public:
 private:
     void render();
     void start(Command command);
-    QCoro::Task<> restore(QString org, QString repo, QString owner);
+    QCoro::Task<> restore(QString org, QString repo, QString owner, QStringList paths);
     QCoro::Task<> accept(QString org, QString repo, QString owner);
     void finish(Command command, const QString &failure);
 

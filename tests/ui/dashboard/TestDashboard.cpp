@@ -675,14 +675,21 @@ private slots:
         QTest::addColumn<bool>("deleted");     // the file deleted rather than edited
         QTest::addColumn<bool>("provisional"); // no baseline recorded before the tamper
         QTest::addColumn<bool>("confirm");
-        QTest::addColumn<QString>("refusal"); // GitHub's 422 on moving main, or empty
-        QTest::newRow("edited, status page") << false << false << false << true << QString();
-        QTest::newRow("deleted, github page") << true << true << false << true << QString();
+        QTest::addColumn<QString>("refusal");  // GitHub's 422 on moving main, or empty
+        QTest::addColumn<bool>("reviewedToo"); // another file changed through an approved review
+        QTest::newRow("edited, status page")
+            << false << false << false << true << QString() << false;
+        QTest::newRow("deleted, github page")
+            << true << true << false << true << QString() << false;
         // The composed files' blobs never reached GitHub: their contents go up.
-        QTest::newRow("no baseline recorded") << false << false << true << true << QString();
-        QTest::newRow("declined") << false << false << false << false << QString();
+        QTest::newRow("no baseline recorded")
+            << false << false << true << true << QString() << false;
+        QTest::newRow("declined") << false << false << false << false << QString() << false;
         QTest::newRow("commit refused")
-            << true << false << false << true << "Update is not a fast forward";
+            << true << false << false << true << "Update is not a fast forward" << false;
+        // The reviewed change is kept; only the drifted file goes back.
+        QTest::newRow("beside a reviewed change")
+            << false << false << false << true << QString() << true;
     }
     void restoreFiles() {
         QFETCH(bool, gitHubPage);
@@ -690,8 +697,9 @@ private slots:
         QFETCH(bool, provisional);
         QFETCH(bool, confirm);
         QFETCH(QString, refusal);
+        QFETCH(bool, reviewedToo);
         const QString org = GitHubTestBench::org, repo = GitHubTestBench::repo;
-        const QList<FileEntry> approved = GovernanceFiles::compose(GitHubTestBench::user, org);
+        QList<FileEntry> approved = GovernanceFiles::compose(GitHubTestBench::user, org);
         const QString path = ".github/CODEOWNERS";
         QList<FileEntry> provisioned = approved;
         for (FileEntry &file : provisioned) {
@@ -716,6 +724,16 @@ private slots:
         if (!provisional) {
             AsyncTest::waitFor(m_health->performHealthCheck(m_state));
             QVERIFY(!action->isVisible());
+        }
+        if (reviewedToo) {
+            const QByteArray reviewed = "# Reviewed\n";
+            const auto merged = m_bench->emulator.pullRequestAs(
+                org, repo, "bob", {{"CLAUDE.md", reviewed}}, {GitHubTestBench::user}, "bob");
+            QVERIFY2(!merged.mergeSha.isEmpty(), qPrintable(merged.message));
+            for (FileEntry &file : approved) {
+                if (file.path == "CLAUDE.md")
+                    file.content = QString::fromUtf8(reviewed);
+            }
         }
         const QString tampered = m_bench->emulator.writeFileDirect(
             org, repo, path, deleted ? std::nullopt : std::optional<QByteArray>("* @mallory\n"),
