@@ -825,6 +825,33 @@ private slots:
         AsyncTest::waitFor(m_health->performHealthCheck(m_state));
         QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
     }
+
+    // Closing the page mid-restore must neither crash nor lose the outcome.
+    void pageGoneWhileRestoringFiles() {
+        provisionSignedIn();
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        m_bench->emulator.writeFileDirect(GitHubTestBench::org, GitHubTestBench::repo, "CLAUDE.md",
+                                          "# Ours now\n");
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        m_bench->emulator.setLatency(100);
+        QSignalSpy finished(m_health.get(), &HealthCheckService::healthCheckFinished);
+        {
+            GitHubPageView page(withTrail);
+            page.show();
+            page.findChild<RestoreFilesAction *>()->setConfirmation(
+                [](QWidget *, RestoreFilesAction::Command, const QString &, const QStringList &) {
+                    return true;
+                });
+            QTest::mouseClick(page.findChild<QPushButton *>("restoreFilesButton"), Qt::LeftButton);
+        }
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(audit.trail().records().size(), 1);
+    }
 };
 
 QTEST_MAIN(TestDashboard)
