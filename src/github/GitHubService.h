@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -92,6 +93,13 @@ public:
     // The commit it made on main and that commit's tree.
     QCoro::Task<GitHubBranchHead> writeFiles(QString org, QString repo, QList<FileEntry> files,
                                              QString message, GitHubCancellation cancel = {});
+    // One commit on main whose files at these paths are the blobs with these
+    // ids, which GitHub must hold already (no content is sent; an unknown id
+    // is refused with 422). No commit when main holds them all already: the
+    // head comes back as it is.
+    QCoro::Task<GitHubBranchHead> writeBlobIds(QString org, QString repo,
+                                               QMap<QString, QString> blobIds, QString message,
+                                               GitHubCancellation cancel = {});
     QCoro::Task<QString> getFileContent(QString org, QString repo, QString path);
     QCoro::Task<QList<TeamMember>> getCollaborators(QString org, QString repo);
 
@@ -189,6 +197,11 @@ private:
     QCoro::Task<Reply> apiPut(QString path, QJsonObject body, QString token);
     QCoro::Task<Reply> apiDelete(QString path, QString token);
     void guardOrg(const QString &org) const;
+    // Both writes' commit: a tree of `entries` over main's, a commit on it,
+    // main moved to it (GitHubRepositories.cpp).
+    QCoro::Task<GitHubBranchHead> commitTreeOnMain(QString org, QString repo, QJsonArray entries,
+                                                   QString message, bool skipUnchanged,
+                                                   GitHubCancellation cancel);
     bool sameOriginAsApi(const QUrl &url) const;
 
     // Sign-in (GitHubSignIn.cpp).

@@ -2,6 +2,7 @@
 
 #include "AppState.h"
 #include "LocaleFormat.h"
+#include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "Widgets.h"
 
@@ -63,6 +64,7 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     m_filesRow = addStatusRow(rows, "Governance files", "governanceFilesRow");
     m_filesRow->valueLabel()->setWordWrap(true);
     m_filesRow->valueLabel()->setObjectName("governanceFilesValue");
+    rows->addWidget(new RestoreFilesAction(m_context, this));
     m_branchProtectionRow->valueLabel()->setWordWrap(true);
     m_tokensUnsavedNote = Widgets::text(
         "Your GitHub sign-in couldn't be saved in the system keyring. KeelMark keeps working "
