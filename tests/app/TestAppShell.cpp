@@ -469,21 +469,37 @@ private slots:
     }
 
     // Reconnecting from the popover, through the browser and the relay: the
-    // owner's sign-in resumes the checks; anyone else's is refused and the
-    // old state, tokens included, stays as it was.
+    // owner's sign-in resumes the checks; anyone else's, or one GitHub
+    // refuses, ends with its reason and the old state, tokens included.
     void reconnectKeepsTheSetup_data() {
         QTest::addColumn<QString>("account");
-        QTest::newRow("same account") << kUser;
-        QTest::newRow("another account") << QString("bob");
+        QTest::addColumn<bool>("codeRefused");
+        QTest::addColumn<QString>("problem"); // empty: reconnected
+        QTest::newRow("same account") << kUser << false << QString();
+        QTest::newRow("another account")
+            << "bob" << false
+            << "You signed in as @bob, but acme/ops is governed by @alice. Sign in as @alice to "
+               "reconnect.";
+        QTest::newRow("GitHub refuses the code")
+            << QString() << true
+            << "The GitHub sign-in didn't complete. The code passed is incorrect or expired.";
     }
     void reconnectKeepsTheSetup() {
         QFETCH(QString, account);
+        QFETCH(bool, codeRefused);
+        QFETCH(QString, problem);
         AppDelegate *delegate = launchWithLostSignIn("revoked");
         QVERIFY(delegate);
         AppState *state = m_bench->appState.get();
         const QString oldToken = *m_bench->gitHub->oauthToken();
         m_bench->emulator.setAutoApprove(true);
-        m_bench->emulator.setAuthorizingUser(account);
+        m_bench->emulator.setAuthorizingUser(account.isEmpty() ? kUser : account);
+        if (codeRefused)
+            m_bench->emulator.injectFault(
+                "POST", "/login/oauth/access_token",
+                GitHubEmulator::Fault::fixed(
+                    200, R"({"error":"bad_verification_code",)"
+                         R"("error_description":"The code passed is incorrect or expired."})"));
         delegate->popover()->findChild<QPushButton *>("reconnectGitHubButton")->click();
         QCOMPARE(m_browser.opened.size(), 1);
         QNetworkAccessManager browser;
@@ -511,7 +527,7 @@ private slots:
             }
         }
         QCOMPARE(last.details.value("actor").toString(), account);
-        if (account == kUser) {
+        if (problem.isEmpty()) {
             QTRY_COMPARE_WITH_TIMEOUT(state->machineStatus(), MachineStatusState::protected_,
                                       20000);
             QVERIFY(!state->checkSignInRefused());
@@ -521,15 +537,13 @@ private slots:
             QVERIFY(!shownIn(page, "reconnectGitHub"));
             QCOMPARE(last.message, QString("Reconnected GitHub as @alice"));
         } else {
-            const QString refusal = "You signed in as @bob, but acme/ops is governed by @alice. "
-                                    "Sign in as @alice to reconnect.";
-            QCOMPARE(labelText(page, "reconnectProblemText"), refusal);
+            QCOMPARE(labelText(page, "reconnectProblemText"), problem);
             QVERIFY(shownIn(page, "reconnectGitHubButton"));
             QCOMPARE(m_bench->gitHub->oauthToken(), std::optional<QString>(oldToken));
             QCOMPARE(storedAccessToken(), oldToken);
             QVERIFY(state->checkSignInRefused());
             QCOMPARE(state->machineStatus(), MachineStatusState::offline);
-            QCOMPARE(last.message, "Reconnecting GitHub failed: " + refusal);
+            QCOMPARE(last.message, "Reconnecting GitHub failed: " + problem);
         }
     }
 };
