@@ -68,11 +68,12 @@ ReconnectAction::ReconnectAction(const UiContext &context, QWidget *parent)
 void ReconnectAction::render() {
     const AppState *state = m_context.appState;
     const GitHubSignInPhase phase = state->gitHubSignInPhase();
-    // The wizard runs its own sign-in; this is only for a set-up machine.
     const bool refused = state->checkSignInRefused();
     const QString problem = state->gitHubSignInProblem();
-    setVisible(state->setupComplete() &&
-               (refused || phase != GitHubSignInPhase::idle || !problem.isEmpty()));
+    // The wizard runs its own sign-in; this is only for a set-up machine. A
+    // failed reconnect leaves the refusal standing, so its message goes
+    // with it; a check GitHub answers ends both.
+    setVisible(state->setupComplete() && (refused || phase != GitHubSignInPhase::idle));
     m_lostText->setVisible(refused);
     m_button->setVisible(phase == GitHubSignInPhase::idle);
     m_progress->setVisible(phase != GitHubSignInPhase::idle);

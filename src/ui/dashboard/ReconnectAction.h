@@ -10,8 +10,8 @@ class QPushButton;
 // "Reconnect GitHub": says that GitHub no longer accepts KeelMark's sign-in
 // and runs the browser sign-in again for the governing owner, without
 // leaving the dashboard. Shown in the popover and on the Status page while
-// the sign-in is refused, a reconnect is under way, or the last one failed;
-// hidden otherwise. The outcome arrives through the keelmark:// callback.
+// the sign-in is refused or a reconnect is under way; hidden otherwise. The outcome arrives through
+// the keelmark:// callback.
 class ReconnectAction : public QWidget {
     Q_OBJECT
 
