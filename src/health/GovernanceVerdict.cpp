@@ -253,7 +253,7 @@ QString offlineReason(CheckFailure failure) {
     case CheckFailure::rateLimited:
         return QStringLiteral("GitHub's rate limit is used up; checking again later");
     case CheckFailure::unauthorized:
-        return QStringLiteral("GitHub refused the sign-in");
+        return QStringLiteral("GitHub no longer accepts KeelMark's sign-in");
     case CheckFailure::none:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include "AppState.h"
 #include "LocaleFormat.h"
+#include "ReconnectAction.h"
 #include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "Widgets.h"
@@ -58,6 +59,7 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     QVBoxLayout *rows = nullptr;
     page->addWidget(section("Governance", &rows));
     m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
+    rows->addWidget(new ReconnectAction(m_context, this));
     m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
     rows->addWidget(new RestoreProtectionAction(m_context, this));

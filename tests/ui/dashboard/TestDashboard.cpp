@@ -15,6 +15,7 @@
 #include "HealthCheckService.h"
 #include "LocaleFormat.h"
 #include "MainWindowView.h"
+#include "MenuBarPopoverView.h"
 #include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "SecurityPageView.h"
@@ -851,6 +852,47 @@ private slots:
         QVERIFY(finished.wait(30000));
         QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
         QCOMPARE(audit.trail().records().size(), 1);
+    }
+
+    // A lost sign-in on both surfaces that show the status: the sentence,
+    // "Reconnect GitHub" starting the browser sign-in, Cancel, a failed
+    // reconnect's message; nothing of it before setup has finished.
+    void reconnectOffered_data() {
+        QTest::addColumn<bool>("popover");
+        QTest::newRow("status page") << false;
+        QTest::newRow("popover") << true;
+    }
+    void reconnectOffered() {
+        QFETCH(bool, popover);
+        BrowserStub browser;
+        std::unique_ptr<QWidget> view;
+        if (popover)
+            view = std::make_unique<MenuBarPopoverView>(context(), nullptr, nullptr);
+        else
+            view = std::make_unique<StatusPageView>(context());
+        view->show();
+        QVERIFY(!shownIn(view.get(), "reconnectGitHub"));
+        m_state->setCheckSignInRefused(true);
+        QVERIFY(shownIn(view.get(), "signInLostText"));
+        QVERIFY(labelText(view.get(), "signInLostText")
+                    .startsWith("GitHub no longer accepts KeelMark's sign-in."));
+
+        QTest::mouseClick(view->findChild<QPushButton *>("reconnectGitHubButton"), Qt::LeftButton);
+        QCOMPARE(browser.opened.size(), 1);
+        QCOMPARE(browser.opened.first().path(), QString("/login/oauth/authorize"));
+        QVERIFY(!shownIn(view.get(), "reconnectGitHubButton"));
+        QCOMPARE(labelText(view.get(), "reconnectProgressText"),
+                 QString("Waiting for your browser…"));
+        QTest::mouseClick(view->findChild<QPushButton *>("cancelReconnectButton"), Qt::LeftButton);
+        QVERIFY(shownIn(view.get(), "reconnectGitHubButton"));
+        QVERIFY(!shownIn(view.get(), "reconnectProgressText"));
+
+        const QString refusal = "You signed in as @bob, but acme/ops is governed by @alice.";
+        m_state->setGitHubSignInProblem(refusal);
+        QVERIFY(shownIn(view.get(), "reconnectProblemText"));
+        QCOMPARE(labelText(view.get(), "reconnectProblemText"), refusal);
+        m_state->setSetupComplete(false);
+        QVERIFY(!shownIn(view.get(), "reconnectGitHub"));
     }
 };
 
