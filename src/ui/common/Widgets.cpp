@@ -7,7 +7,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -428,6 +430,25 @@ void addCapped(QBoxLayout *layout, QWidget *widget, int maximumWidth) {
 void openInBrowser(const QUrl &url) {
     if (!url.isValid() || !QDesktopServices::openUrl(url))
         qCWarning(lcWidgets) << "could not open" << url.toString();
+}
+
+bool ask(QWidget *parent, const Question &question) {
+    // On the heap: the parent deletes its children when it goes, and a box
+    // on the stack would then be deleted twice.
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, question.title,
+                                                question.text, QMessageBox::Cancel, parent);
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(question.informative);
+    if (!question.details.isEmpty())
+        box->setDetailedText(question.details);
+    QPushButton *go = box->addButton(question.goText, QMessageBox::AcceptRole);
+    box->setDefaultButton(go);
+    box->exec();
+    if (!box)
+        return false;
+    const bool yes = box->clickedButton() == go;
+    delete box;
+    return yes;
 }
 
 } // namespace Widgets

@@ -241,4 +241,17 @@ void addCapped(QBoxLayout *layout, QWidget *widget, int maximumWidth);
 // Opens a web address in the default browser; a failure is logged.
 void openInBrowser(const QUrl &url);
 
+// A question with Cancel and one button that goes ahead, asked modally.
+struct Question {
+    QString title;
+    QString text;
+    QString informative;
+    QString details; // shown behind "Show Details…" when not empty
+    QString goText;  // the button that goes ahead ("Restore", "Disconnect")
+};
+// True when the user chose `goText`. A `parent` destroyed while the question
+// is open (its window closed by a notification, say) reads as Cancel; the
+// caller must still check that it is alive itself.
+bool ask(QWidget *parent, const Question &question);
+
 } // namespace Widgets

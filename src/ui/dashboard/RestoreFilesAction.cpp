@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -26,26 +25,21 @@ const QString kAcceptText = QStringLiteral("Accept This Change");
 bool askWithMessageBox(QWidget *parent, RestoreFilesAction::Command command,
                        const QString &repository, const QStringList &paths) {
     const bool restore = command == RestoreFilesAction::Command::restore;
-    QMessageBox box(
-        QMessageBox::Question,
-        restore ? QStringLiteral("Restore governance files?")
-                : QStringLiteral("Accept this change?"),
+    Widgets::Question question;
+    question.title = restore ? QStringLiteral("Restore governance files?")
+                             : QStringLiteral("Accept this change?");
+    question.text =
         restore ? QStringLiteral("Put the approved governance files back on %1?").arg(repository)
-                : QStringLiteral("Approve the governance files now on %1?").arg(repository),
-        QMessageBox::Cancel, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setInformativeText(
+                : QStringLiteral("Approve the governance files now on %1?").arg(repository);
+    question.informative =
         restore ? QStringLiteral("KeelMark commits the approved versions to main in one commit, "
                                  "lifting branch protection for it and applying it again "
                                  "right after.")
                 : QStringLiteral("The files on main become the approved baseline, recorded as "
-                                 "accepted by you; later checks compare main with them."));
-    box.setDetailedText(paths.join(u'\n'));
-    QPushButton *go = box.addButton(restore ? QStringLiteral("Restore") : QStringLiteral("Accept"),
-                                    QMessageBox::AcceptRole);
-    box.setDefaultButton(go);
-    box.exec();
-    return box.clickedButton() == go;
+                                 "accepted by you; later checks compare main with them.");
+    question.details = paths.join(u'\n');
+    question.goText = restore ? QStringLiteral("Restore") : QStringLiteral("Accept");
+    return Widgets::ask(parent, question);
 }
 
 QJsonArray jsonList(const QStringList &items) {
@@ -106,7 +100,9 @@ void RestoreFilesAction::start(Command command) {
     const QString org = state->selectedOrg()->login;
     const QString repo = state->repoName();
     const QStringList paths = GovernanceVerdict::driftedPaths(state->fileFindings());
-    if (!m_confirm || !m_confirm(this, command, org + u'/' + repo, paths))
+    // The question is modal: the page may be gone by the time it is answered.
+    QPointer<RestoreFilesAction> alive(this);
+    if (!m_confirm || !m_confirm(this, command, org + u'/' + repo, paths) || !alive)
         return;
     m_running = true;
     m_restoreButton->setEnabled(false);

@@ -8,7 +8,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -17,16 +16,14 @@ namespace {
 const QString kButtonText = QStringLiteral("Restore Protection");
 
 bool askWithMessageBox(QWidget *parent, const QString &repository) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Restore branch protection?"),
-                    QStringLiteral("Restore branch protection on %1?").arg(repository),
-                    QMessageBox::Cancel, parent);
-    box.setInformativeText(
+    Widgets::Question question;
+    question.title = QStringLiteral("Restore branch protection?");
+    question.text = QStringLiteral("Restore branch protection on %1?").arg(repository);
+    question.informative =
         QStringLiteral("KeelMark applies its rules to main again: reviews required, CODEOWNERS "
-                       "enforced, no force push, no deletion."));
-    QPushButton *restore = box.addButton(QStringLiteral("Restore"), QMessageBox::AcceptRole);
-    box.setDefaultButton(restore);
-    box.exec();
-    return box.clickedButton() == restore;
+                       "enforced, no force push, no deletion.");
+    question.goText = QStringLiteral("Restore");
+    return Widgets::ask(parent, question);
 }
 } // namespace
 
@@ -71,7 +68,9 @@ void RestoreProtectionAction::start() {
         return;
     const QString org = state->selectedOrg()->login;
     const QString repo = state->repoName();
-    if (!m_confirm || !m_confirm(this, org + u'/' + repo))
+    // The question is modal: the page may be gone by the time it is answered.
+    QPointer<RestoreProtectionAction> alive(this);
+    if (!m_confirm || !m_confirm(this, org + u'/' + repo) || !alive)
         return;
     m_running = true;
     m_button->setEnabled(false);

@@ -653,6 +653,20 @@ private slots:
         QCOMPARE(audit.trail().records().size(), 1);
     }
 
+    // The confirmation is modal; a page torn down while it is open (its
+    // window closed behind it) answers Cancel and touches nothing after.
+    void pageGoneWhileAsking() {
+        provisionSignedIn();
+        m_bench->emulator.removeProtection(GitHubTestBench::org, GitHubTestBench::repo);
+        m_state->setBranchProtectionEnabled(false);
+        auto *page = new StatusPageView(context());
+        page->show();
+        QTimer::singleShot(100, page, [page] { delete page; });
+        QTest::mouseClick(page->findChild<QPushButton *>("restoreProtectionButton"),
+                          Qt::LeftButton);
+        QVERIFY(!m_bench->emulator.protectionOf(GitHubTestBench::org, GitHubTestBench::repo));
+    }
+
     // A page torn down while its check is still out must not be touched
     // when the check lands.
     void pageGoneBeforeTheCheckLands() {
