@@ -795,6 +795,21 @@ private slots:
                 QVERIFY(header.first != "authorization");
         }
     }
+
+    // A dialog closed while GitHub is still answering must not be touched
+    // when the answer lands.
+    void updateDialogClosedWhileChecking() {
+        m_bench->emulator.createRepoDirect("acme", "keelmark", {.isPrivate = false});
+        m_bench->emulator.setLatency(200);
+        {
+            UpdateCheckDialog dialog(m_bench->gitHub.get(), "acme/keelmark", "1.2.0");
+            dialog.show();
+            dialog.check();
+            QVERIFY(dialog.isChecking());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_bench->requests(GitHubEmulator::Host::Api).size(), 1, 10000);
+        QTest::qWait(400);
+    }
 };
 
 QTEST_MAIN(TestDashboard)
