@@ -84,6 +84,18 @@ struct EmuPull {
     QList<EmuReview> reviews;
 };
 
+// A published release; the newest one added that is neither a draft nor a
+// pre-release is the latest.
+struct EmuRelease {
+    qint64 id = 0;
+    QString tagName;
+    QString name;
+    QString body;
+    bool draft = false;
+    bool prerelease = false;
+    QDateTime createdAt;
+};
+
 struct EmuRepo {
     qint64 id = 0;
     QString owner; // canonical organisation login
@@ -97,6 +109,7 @@ struct EmuRepo {
     std::optional<QJsonObject> protection;
     QMap<QString, QString> collaborators; // user key -> role name
     QList<EmuPull> pulls;                 // by number, oldest first
+    QList<EmuRelease> releases;           // oldest first
 
     QString fullName() const { return owner + QLatin1Char('/') + name; }
     QString mainHead() const { return refs.value(QStringLiteral("heads/main")); }
@@ -247,6 +260,7 @@ private:
     QSet<QString> codeOwners(const EmuRepo &repo, const QString &tree, const QString &path) const;
     QJsonObject pullJson(const EmuRepo &repo, const EmuPull &pull, bool full) const;
     QJsonObject reviewJson(const EmuRepo &repo, const EmuPull &pull, const EmuReview &review) const;
+    HttpReply getLatestRelease(const RepoCall &call); // EmulatorReleases.cpp
     HttpReply getProtection(const EmuRepo &repo);
     HttpReply putProtection(const HttpExchange &req, EmuRepo &repo);
     HttpReply deleteProtection(EmuRepo &repo);

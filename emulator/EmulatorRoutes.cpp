@@ -14,6 +14,7 @@ const QString kGitDoc = QStringLiteral("rest/git");
 const QString kProtectionDoc = QStringLiteral("rest/branches/branch-protection");
 const QString kCommitsDoc = QStringLiteral("rest/commits/commits");
 const QString kPullsDoc = QStringLiteral("rest/pulls/pulls");
+const QString kReleasesDoc = QStringLiteral("rest/releases/releases#get-the-latest-release");
 const QString kCollaboratorsDoc =
     QStringLiteral("rest/collaborators/collaborators#list-repository-collaborators");
 
@@ -267,6 +268,8 @@ HttpReply EmulatorBackend::routeRepo(const HttpExchange &req, const Caller &call
          }},
         {"PUT", split("pulls/*/merge"), write, Denial::integration, Gate::none, kPullsDoc,
          [](B &b, const C &c) { return b.mergePull(c); }},
+        {"GET", split("releases/latest"), read, Denial::hidden, Gate::none, kReleasesDoc,
+         [](B &b, const C &c) { return b.getLatestRelease(c); }},
     };
 
     QStringList args;

@@ -88,6 +88,19 @@ bool GitHubEmulator::loadSeed(const QJsonObject &seed, QString *error) {
                 addCollaborator(login, name, it.key(), it.value().toString());
             if (r.value("protection").isObject())
                 setProtection(login, name, r.value("protection").toObject());
+            for (const auto &release : r.value("releases").toArray()) {
+                const QJsonObject rel = release.toObject();
+                const QString tag = rel.value("tag").toString();
+                if (tag.isEmpty())
+                    return fail(error,
+                                QStringLiteral("a release of %1/%2 has no tag").arg(login, name));
+                ReleaseOptions options;
+                options.name = rel.value("name").toString(tag);
+                options.body = rel.value("body").toString();
+                options.draft = rel.value("draft").toBool(false);
+                options.prerelease = rel.value("prerelease").toBool(false);
+                addRelease(login, name, tag, options);
+            }
         }
         for (const auto &tv : o.value("teams").toArray()) {
             const QJsonObject team = tv.toObject();

@@ -52,6 +52,13 @@ struct EmulatorRepoOptions {
     QString description{};
 };
 
+struct EmulatorReleaseOptions {
+    QString name{}; // the tag when empty
+    QString body{};
+    bool draft = false;
+    bool prerelease = false;
+};
+
 // A stateful stand-in for GitHub on 127.0.0.1: the REST API on one port
 // (apiUrl) and the web side (authorisation page, token endpoint, plain pages)
 // on another (webUrl), both sharing one state. It lives in the thread that
@@ -69,6 +76,7 @@ public:
     using TokenOptions = EmulatorTokenOptions;
     using OrgOptions = EmulatorOrgOptions;
     using RepoOptions = EmulatorRepoOptions;
+    using ReleaseOptions = EmulatorReleaseOptions;
 
     struct OAuthApp {
         QString clientId = QStringLiteral("Iv1.keelmark");
@@ -190,6 +198,10 @@ public:
     // role: "admin", "maintain", "write", "triage" or "read"; empty removes.
     void addCollaborator(const QString &org, const QString &repo, const QString &login,
                          const QString &role);
+    // Publishes a release of `tag` (EmulatorReleases.cpp); false when the
+    // repository does not exist.
+    bool addRelease(const QString &org, const QString &repo, const QString &tag,
+                    const ReleaseOptions &options = {});
 
     // --- Teammates: scripted actions of other users, under the rules HTTP callers meet ---
     struct ActionResult {

@@ -11,6 +11,7 @@
 #include "PopoverWindow.h"
 #include "SettingsWindow.h"
 #include "SettingsWindowRoot.h"
+#include "ShellCommands.h"
 #include "StatusNotifications.h"
 #include "Style.h"
 #include "Widgets.h"
@@ -96,6 +97,11 @@ AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, Options op
             new AuditObserver(m_context.appState, m_context.gitHub, m_context.audit, this);
     if (m_context.health)
         m_context.health->setAuditRecorder(m_context.audit);
+    if (m_context.appState) {
+        m_wasSetupComplete = m_context.appState->setupComplete();
+        connect(m_context.appState, &AppState::setupCompleteChanged, this,
+                &AppDelegate::startAtLoginOnceSetUp);
+    }
 }
 
 AppDelegate::~AppDelegate() {
@@ -113,9 +119,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     writeLaunchLines();
 
     AppState *state = m_context.appState;
-    if (!state->setupComplete()) {
+    // Started at login, the tray host may come up after us (the icon docks
+    // then), and a window would only be in the way.
+    const bool windowWanted = !m_options.background;
+    if (windowWanted && !state->setupComplete()) {
         QTimer::singleShot(m_options.firstRunWindowDelay, this, &AppDelegate::openSettingsWindow);
-    } else if (!m_trayAvailable) {
+    } else if (windowWanted && !m_trayAvailable) {
         // Without a tray icon a set-up machine would have no visible trace
         // at all; the window is the only way in.
         openSettingsWindow();
@@ -143,6 +152,19 @@ QCoro::Task<> AppDelegate::finishLaunch() {
             m_context.health->startHeartbeat(state);
     }
     emit launchFinished();
+}
+
+// On by default once setup completes here, and only at that moment: a later
+// launch of a set-up machine leaves the user's choice alone.
+void AppDelegate::startAtLoginOnceSetUp() {
+    const bool complete = m_context.appState->setupComplete();
+    const bool justCompleted = complete && !m_wasSetupComplete;
+    m_wasSetupComplete = complete;
+    if (!justCompleted || !m_context.shell)
+        return;
+    QString error;
+    if (!m_context.shell->setStartsAtLogin(true, &error))
+        qCWarning(lcApp) << "could not set KeelMark to start at login:" << error;
 }
 
 void AppDelegate::writeLaunchLines() {

@@ -31,6 +31,8 @@ public:
         std::chrono::milliseconds firstRunWindowDelay = std::chrono::milliseconds(300);
         // The window title says when there is no tray icon.
         QString windowTitle = QStringLiteral("KeelMark");
+        // Started at login: no window at launch, whatever the state.
+        bool background = false;
     };
 
     // `log` is the temporary-directory trace the launch lines go to.
@@ -78,6 +80,7 @@ private:
     void setupNotifications();
     void updateStatusToolTip();
     void writeLaunchLines();
+    void startAtLoginOnceSetUp();
     QCoro::Task<> finishLaunch();
     QCoro::Task<> completeSignIn(QUrl url);
     QRect popoverAnchor() const;
@@ -87,6 +90,7 @@ private:
     Options m_options;
     bool m_trayAvailable = false;
     bool m_launching = false;
+    bool m_wasSetupComplete = false;
     QSystemTrayIcon *m_statusItem = nullptr;
     QMenu *m_trayMenu = nullptr;
     PopoverWindow *m_popover = nullptr;

@@ -32,7 +32,7 @@ namespace CommandLine {
 
 QString helpText() {
     return QStringLiteral(
-        "Usage: keelmark [URL]\n"
+        "Usage: keelmark [--background] [URL]\n"
         "       keelmark status [--json]\n"
         "       keelmark --help | --version\n"
         "\n"
@@ -43,6 +43,7 @@ QString helpText() {
         "                 the time of the last check and the reasons for any drift.\n"
         "                 Exit code: 0 protected, 1 alert, 2 not set up or offline.\n"
         "  --json         With status: print one JSON object instead.\n"
+        "  --background   Start with the tray icon only, as at login.\n"
         "  -h, --help     Print this help.\n"
         "  --version      Print the version.\n");
 }

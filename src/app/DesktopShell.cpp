@@ -3,17 +3,17 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-DesktopShell::DesktopShell(QString configHome)
-    : m_configHome(std::move(configHome)) {}
+DesktopShell::DesktopShell(QString configHome, QString program)
+    : m_configHome(std::move(configHome))
+    , m_loginItem(m_configHome,
+                  program.isEmpty() ? QCoreApplication::applicationFilePath() : program) {}
 
 bool DesktopShell::startsAtLogin() const {
-    return false;
+    return m_loginItem.isEnabled();
 }
 
-bool DesktopShell::setStartsAtLogin(bool, QString *error) {
-    if (error)
-        *error = QStringLiteral("Starting at login is not available on this system.");
-    return false;
+bool DesktopShell::setStartsAtLogin(bool on, QString *error) {
+    return m_loginItem.setEnabled(on, error);
 }
 
 bool DesktopShell::removeDesktopTraces(QString *) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ShellCommands.h"
+#include "platform/LoginItem.h"
 
 #include <QString>
 
@@ -10,8 +11,9 @@
 class DesktopShell : public ShellCommands {
 public:
     // `configHome` is where the desktop keeps per-user entries (on Linux
-    // the XDG config folder); tests pass a private one.
-    explicit DesktopShell(QString configHome);
+    // the XDG config folder); tests pass a private one. `program` is what
+    // the start-at-login entry starts (by default this very binary).
+    explicit DesktopShell(QString configHome, QString program = {});
 
     bool startsAtLogin() const override;
     bool setStartsAtLogin(bool on, QString *error) override;
@@ -21,4 +23,5 @@ public:
 
 private:
     QString m_configHome;
+    LoginItem m_loginItem;
 };

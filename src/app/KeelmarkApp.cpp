@@ -131,6 +131,7 @@ int KeelmarkApp::run(int argc, char **argv) {
     AppDelegate::Options delegateOptions;
     if (options.testHooks && options.testHooks->noTray)
         delegateOptions.trayAvailable = [] { return false; };
+    delegateOptions.background = options.background;
     // A test build's private root keeps its desktop entries to itself too.
     DesktopShell shell(
         options.testHooks && !testRoot.isEmpty()

@@ -65,6 +65,10 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments) {
             options.command = Command::status;
             continue;
         }
+        if (argument == QLatin1String("--background")) {
+            options.background = true;
+            continue;
+        }
         if (argument == QLatin1String("--json")) {
             options.usageError = QStringLiteral("--json applies only to status");
             continue;

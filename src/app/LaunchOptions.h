@@ -17,6 +17,8 @@ struct LaunchOptions {
     };
     Command command = Command::run;
     bool json = false; // status --json
+    // --background: as started at login, the tray icon and no window.
+    bool background = false;
     // Set when the command line cannot be followed; the process says so
     // and exits without starting anything.
     QString usageError;

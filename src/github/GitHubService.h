@@ -5,6 +5,7 @@
 #include "GitHubError.h"
 #include "GitHubGovernanceTypes.h"
 #include "Records.h"
+#include "ReleaseVersion.h"
 
 #include <QByteArray>
 #include <QCoroTask>
@@ -134,6 +135,12 @@ public:
     QCoro::Task<QStringList> getCommitFiles(QString org, QString repo, QString sha);
     QCoro::Task<QList<GitHubPullSummary>> getCommitPulls(QString org, QString repo, QString sha);
     QCoro::Task<QList<GitHubReviewSummary>> getPullReviews(QString org, QString repo, int number);
+
+    // --- Releases (GitHubReleases.cpp) ---
+    // The latest published release of a public repository, asked without
+    // a token; nullopt when it has none (404). Other statuses throw
+    // GitHubReadFailure, a failed transfer GitHubTransportError.
+    QCoro::Task<std::optional<GitHubRelease>> latestRelease(QString owner, QString repo);
 
     // Web pages the screens link to.
     QUrl newOrganizationPageUrl() const;

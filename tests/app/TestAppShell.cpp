@@ -5,6 +5,7 @@
 #include "AppDelegate.h"
 #include "AuditRecorder.h"
 #include "CommandLine.h"
+#include "DesktopShell.h"
 #include "GitHubTestBench.h"
 #include "GovernanceFiles.h"
 #include "HealthCheckService.h"
@@ -21,7 +22,10 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -55,6 +59,29 @@ QUrl followToApplication(QNetworkAccessManager &network, QUrl url) {
     return {};
 }
 
+// The arguments of a desktop entry's Exec value: the string escapes undone,
+// then split at spaces outside double quotes, inside which a backslash
+// keeps the next character.
+QStringList execArguments(QString value) {
+    value.replace("\\\\", "\\");
+    QStringList arguments;
+    QString current;
+    bool quoted = false;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (quoted && c == u'\\' && i + 1 < value.size())
+            current += value.at(++i);
+        else if (c == u'"')
+            quoted = !quoted;
+        else if (c == u' ' && !quoted)
+            arguments.append(std::exchange(current, QString()));
+        else
+            current += c;
+    }
+    arguments.append(current);
+    return arguments.replaceInStrings("%%", "%");
+}
+
 } // namespace
 
 class TestAppShell : public QObject {
@@ -66,6 +93,7 @@ private:
     std::unique_ptr<HealthCheckService> m_health;
     std::unique_ptr<AuditRecorder> m_audit;
     std::unique_ptr<AppDelegate> m_delegate;
+    FakeShell m_shell;
 
     QString tempLog() const { return m_bench->tempLog().tempLogPath(); }
 
@@ -76,14 +104,15 @@ private:
         m_bench->appState = std::make_unique<AppState>(m_bench->persistence.get());
     }
 
-    AppDelegate *makeDelegate(bool trayAvailable = true) {
+    AppDelegate *makeDelegate(bool trayAvailable = true, bool background = false) {
         m_health = std::make_unique<HealthCheckService>(m_bench->gitHub.get(), m_bench->tempLog());
         m_audit = std::make_unique<AuditRecorder>(m_bench->stateDir.path());
         AppDelegate::Options options;
         options.trayAvailable = [trayAvailable] { return trayAvailable; };
+        options.background = background;
         m_delegate =
             std::make_unique<AppDelegate>(UiContext{m_bench->appState.get(), m_bench->gitHub.get(),
-                                                    m_health.get(), m_audit.get()},
+                                                    m_health.get(), m_audit.get(), &m_shell},
                                           m_bench->tempLog(), options);
         return m_delegate.get();
     }
@@ -128,6 +157,7 @@ private slots:
         // As at launch: no token and no approved organisation yet.
         m_bench->gitHub = m_bench->makeService();
         m_browser.opened.clear();
+        m_shell = FakeShell();
     }
 
     void cleanup() {
@@ -274,11 +304,12 @@ private slots:
         QTest::addColumn<int>("command");
         QTest::addColumn<bool>("json");
         QTest::addColumn<bool>("usageError");
+        QTest::addColumn<bool>("background");
         using C = LaunchOptions::Command;
         const QString url = "keelmark://github?code=1&state=2";
         const auto row = [](const char *name, QStringList arguments, QStringList urls, C command,
-                            bool json = false, bool error = false) {
-            QTest::newRow(name) << arguments << urls << int(command) << json << error;
+                            bool json = false, bool error = false, bool background = false) {
+            QTest::newRow(name) << arguments << urls << int(command) << json << error << background;
         };
         row("url", {url}, {url}, C::run);
         row("qt option", {"-platform", "offscreen"}, {}, C::run);
@@ -291,6 +322,9 @@ private slots:
         row("status extra", {"status", "--fix"}, {}, C::status, false, true);
         row("json alone", {"--json"}, {}, C::run, false, true);
         row("status after url", {url, "status"}, {url}, C::run);
+        row("background", {"--background"}, {}, C::run, false, false, true);
+        row("background url", {url, "--background"}, {url}, C::run, false, false, true);
+        row("status background", {"status", "--background"}, {}, C::status, false, true);
     }
     void launchArguments() {
         QFETCH(QStringList, arguments);
@@ -300,6 +334,7 @@ private slots:
         QCOMPARE(int(options.command), command);
         QTEST(options.json, "json");
         QTEST(!options.usageError.isEmpty(), "usageError");
+        QTEST(options.background, "background");
     }
 
     // What a monitoring script sees for each status the app can be in.
@@ -419,6 +454,7 @@ private slots:
         auto *dashboard = visibleChild<MainWindowView>(window, QString());
         QVERIFY(!dashboard->banner()->isVisible());
         QVERIFY(m_health->isHeartbeatRunning());
+        QVERIFY(m_shell.on);
 
         // Finishing set a first status already, so wait for the check itself.
         QWidget *status = dashboard->currentPage();
@@ -545,6 +581,104 @@ private slots:
             QCOMPARE(state->machineStatus(), MachineStatusState::offline);
             QCOMPARE(last.message, "Reconnecting GitHub failed: " + problem);
         }
+    }
+
+    // Started at login: the tray icon only, even where a window would
+    // otherwise open; starting again brings it as usual.
+    void backgroundLaunchOpensNoWindow_data() {
+        QTest::addColumn<bool>("setUp");
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("first run") << false << true;
+        QTest::newRow("set up, no tray") << true << false;
+    }
+    void backgroundLaunchOpensNoWindow() {
+        QFETCH(bool, setUp);
+        QFETCH(bool, tray);
+        restart([&](AppState &previous) {
+            previous.setSetupComplete(setUp);
+            chooseRepo(previous);
+        });
+        AppDelegate *delegate = makeDelegate(tray, true);
+        QSignalSpy launched(delegate, &AppDelegate::launchFinished);
+        QSignalSpy checked(m_health.get(), &HealthCheckService::healthCheckFinished);
+        delegate->applicationDidFinishLaunching();
+        QVERIFY(launched.wait(15000));
+        QTest::qWait(400);
+        QVERIFY(!delegate->settingsWindow());
+        delegate->handleReopen();
+        QVERIFY(delegate->settingsWindow() && delegate->settingsWindow()->isVisible());
+        if (setUp)
+            QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 1, 15000);
+    }
+
+    // On the moment setup completes here; a set-up machine's later
+    // launches (and rewrites of the same state) leave the user's "off" alone.
+    void startAtLoginTurnsOnOnceSetupCompletes() {
+        restart([](AppState &previous) { previous.setSetupComplete(true); });
+        makeDelegate();
+        AppState *state = m_bench->appState.get();
+        state->setSetupComplete(true);
+        QCOMPARE(m_shell.loginChanges, 0);
+        state->setSetupComplete(false);
+        state->setSetupComplete(true);
+        QVERIFY(m_shell.on);
+        QCOMPARE(m_shell.loginChanges, 1);
+    }
+
+    // The XDG autostart entry in a private config home: written as a valid
+    // desktop entry that starts this program in the background, read back,
+    // switched off in place by the desktop, and removed.
+    void autostartEntry_data() {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("plain") << "/usr/bin/keelmark";
+        QTest::newRow("space and quotes") << "/opt/Keel Mark/it's \"here\"/keelmark";
+        QTest::newRow("dollar, backslash, percent") << "/home/a$b/c\\d/50%/keelmark";
+    }
+    void autostartEntry() {
+        QFETCH(QString, program);
+        QTemporaryDir home;
+        DesktopShell shell(home.path(), program);
+        const QString path = home.filePath("autostart/keelmark.desktop");
+        QString error;
+        QVERIFY(!shell.startsAtLogin());
+        QVERIFY2(shell.setStartsAtLogin(true, &error), qPrintable(error));
+        QVERIFY(shell.startsAtLogin());
+
+        const QString entry = readAll(path);
+        const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+        QVERIFY2(!validator.isEmpty(), "desktop-file-validate (desktop-file-utils) is missing");
+        QProcess validate;
+        validate.start(validator, {path});
+        QVERIFY(validate.waitForFinished(20000));
+        QVERIFY2(validate.exitCode() == 0 && validate.readAll().isEmpty(), qPrintable(entry));
+        const QStringList lines = entry.split('\n');
+        const auto exec = std::find_if(lines.cbegin(), lines.cend(), [](const QString &line) {
+            return line.startsWith("Exec=");
+        });
+        QVERIFY(exec != lines.cend());
+        QCOMPARE(execArguments(exec->mid(5)), QStringList({program, "--background"}));
+
+        // Desktops switch an entry off by editing it; turning it on rewrites it.
+        QFile edited(path);
+        QVERIFY(edited.open(QIODevice::WriteOnly));
+        edited.write(entry.toUtf8().replace("enabled=true", "enabled=false"));
+        edited.close();
+        QVERIFY(!shell.startsAtLogin());
+        QVERIFY(shell.setStartsAtLogin(true, &error));
+        QVERIFY(shell.startsAtLogin());
+
+        QVERIFY(shell.setStartsAtLogin(false, &error));
+        QVERIFY(!QFile::exists(path) && !shell.startsAtLogin());
+        QVERIFY(shell.setStartsAtLogin(false, &error));
+
+        // A config home that is a file: the refusal is said, not swallowed.
+        DesktopShell blocked(home.filePath("file"), program);
+        QFile file(home.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        error.clear();
+        QVERIFY(!blocked.setStartsAtLogin(true, &error));
+        QVERIFY(!error.isEmpty() && !blocked.startsAtLogin());
     }
 };
 

@@ -1141,6 +1141,13 @@ private slots:
             seen << (i["account"].isNull() ? "null" : (account + ' ' + role).trimmed());
         }
         QCOMPARE(seen, installations);
+        // The sandbox build's update check finds a release past its own.
+        if (seed == QLatin1String(KEELMARK_SANDBOX_SEED))
+            QCOMPARE(EmulatorHttp(emu.apiUrl())
+                         .get("/repos/keelmark-hq/keelmark/releases/latest")
+                         .object()["tag_name"]
+                         .toString(),
+                     QString("v1.1.0"));
     }
 
     void malformedSeeds() {
@@ -1153,7 +1160,9 @@ private slots:
                         "names no repository"),
               std::pair(R"({"orgs":[{"login":"o","repos":[{"name":"r"}],
                               "teams":[{"name":"t","repos":{"r":"owner"}}]}]})",
-                        "grants role 'owner'")}) {
+                        "grants role 'owner'"),
+              std::pair(R"({"orgs":[{"login":"o","repos":[{"name":"r","releases":[{}]}]}]})",
+                        "has no tag")}) {
             GitHubEmulator emu;
             QString error;
             QVERIFY(!emu.loadSeed(QJsonDocument::fromJson(seed).object(), &error));

@@ -252,6 +252,39 @@ private slots:
                  int(GitHubError::orgNotApproved));
         QCOMPARE(emulator().requests().size(), 0);
     }
+
+    // The release page is opened in the browser: only a web address from
+    // GitHub's answer is taken, anything else falls back to the releases
+    // page on the web host; a server error is not "no releases".
+    void latestReleaseAnswers_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("htmlUrl");
+        QTest::addColumn<QString>("page"); // empty: the call throws
+        const QString fallback = "/acme/ops/releases/latest";
+        QTest::newRow("web page") << 200 << QByteArray("https://example.org/r/v2") << "/r/v2";
+        QTest::newRow("script address") << 200 << QByteArray("javascript:alert(1)") << fallback;
+        QTest::newRow("no address") << 200 << QByteArray() << fallback;
+        QTest::newRow("server error") << 502 << QByteArray() << QString();
+    }
+    void latestReleaseAnswers() {
+        QFETCH(int, status);
+        QFETCH(QByteArray, htmlUrl);
+        QFETCH(QString, page);
+        emulator().injectFault(
+            "GET", "/repos/acme/ops/releases/latest",
+            GitHubEmulator::Fault::fixed(status, "{\"tag_name\":\"v2.0.0\",\"html_url\":\"" +
+                                                     htmlUrl + "\"}"));
+        try {
+            const auto release = AsyncTest::waitFor(gitHub().latestRelease("acme", "ops"));
+            QVERIFY(release && !page.isEmpty());
+            QCOMPARE(release->tagName, QString("v2.0.0"));
+            QCOMPARE(release->htmlUrl.path(), page);
+            QVERIFY(release->htmlUrl.scheme().startsWith("http"));
+        } catch (const GitHubReadFailure &error) {
+            QVERIFY(page.isEmpty());
+            QCOMPARE(error.kind(), GitHubReadFailure::serverError);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGitHubTransport)

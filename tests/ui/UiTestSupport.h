@@ -4,6 +4,7 @@
 // default browser, and readers for the widgets the screens name.
 
 #include "AppState.h"
+#include "ShellCommands.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -61,3 +62,26 @@ inline void chooseRepo(AppState &state) {
     state.setSelectedOrg(GitHubOrg{1, "acme", true});
     state.setRepoName("ops");
 }
+
+// The application shell as the screens see it, with a start-at-login entry
+// in memory that can be told to refuse.
+class FakeShell : public ShellCommands {
+public:
+    bool on = false;
+    bool refuse = false;
+    int loginChanges = 0;
+
+    bool startsAtLogin() const override { return on; }
+    bool setStartsAtLogin(bool value, QString *error) override {
+        ++loginChanges;
+        if (refuse) {
+            *error = QStringLiteral("the autostart folder is read-only");
+            return false;
+        }
+        on = value;
+        return true;
+    }
+    bool removeDesktopTraces(QString *) override { return true; }
+    QString packageRemovalCommand() const override { return {}; }
+    void quit() override {}
+};

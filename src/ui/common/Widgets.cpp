@@ -3,6 +3,7 @@
 #include "Icons.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -358,6 +359,15 @@ QPushButton *button(const QString &string, const QString &objectName, Style::Tex
         Style::setButtonTextColor(button, color);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
+}
+
+QCheckBox *checkBox(const QString &string, const QString &objectName, Style::TextStyle style,
+                    QWidget *parent) {
+    auto *box = new QCheckBox(string, parent);
+    box->setObjectName(objectName);
+    box->setFont(Style::font(style));
+    box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return box;
 }
 
 QPushButton *smallButton(const QString &string, const QString &objectName, const QString &symbol,

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 class QBoxLayout;
+class QCheckBox;
 class QPainter;
 class QTimer;
 class QUrl;
@@ -214,6 +215,10 @@ QPushButton *button(const QString &text, const QString &objectName, Style::TextS
 // A bordered button at the small control size, optionally with a symbol.
 QPushButton *smallButton(const QString &text, const QString &objectName, const QString &symbol = {},
                          QWidget *parent = nullptr);
+// An on/off setting: the platform's check box with its label in a text
+// style, keeping its natural width.
+QCheckBox *checkBox(const QString &text, const QString &objectName, Style::TextStyle style,
+                    QWidget *parent = nullptr);
 // A button that reads and behaves as a link.
 QPushButton *link(const QString &text, const QString &objectName, Style::TextStyle style,
                   QWidget *parent = nullptr);

@@ -2,8 +2,11 @@
 
 #include "AppState.h"
 #include "BuildConfig.h"
+#include "ShellCommands.h"
+#include "UpdateCheckDialog.h"
 #include "Widgets.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -29,6 +32,7 @@ SettingsPageView::SettingsPageView(const UiContext &context, QWidget *parent)
     auto *page = Widgets::pageLayout(this);
     page->addWidget(Widgets::title("Settings", this));
     page->addWidget(createGitHubBox());
+    page->addWidget(createStartupBox());
 
     auto *authority = groupBox(boxTitle("Authority"), "authorityBox", this);
     authority->contentLayout()->addWidget(Widgets::button(
@@ -41,8 +45,10 @@ SettingsPageView::SettingsPageView(const UiContext &context, QWidget *parent)
                       Style::TextStyle::body, Style::Color::label);
     version->setObjectName("versionLabel");
     about->contentLayout()->addWidget(version);
-    about->contentLayout()->addWidget(
-        Widgets::button("Check for updates", "checkForUpdatesButton", Style::TextStyle::caption));
+    auto *checkForUpdates =
+        Widgets::button("Check for updates", "checkForUpdatesButton", Style::TextStyle::caption);
+    connect(checkForUpdates, &QPushButton::clicked, this, &SettingsPageView::checkForUpdates);
+    about->contentLayout()->addWidget(checkForUpdates);
     page->addWidget(about);
 
     const QColor red = Style::color(Style::Color::red);
@@ -76,4 +82,60 @@ QWidget *SettingsPageView::createGitHubBox() {
 
 void SettingsPageView::render() {
     m_account->setText("@" + m_context.appState->gitHubUsername());
+}
+
+QWidget *SettingsPageView::createStartupBox() {
+    auto *box = groupBox(boxTitle("Startup"), "startupBox", this);
+    m_startAtLogin = Widgets::checkBox("Start KeelMark at login", "startAtLoginSwitch",
+                                       Style::TextStyle::body, box);
+    box->contentLayout()->addWidget(m_startAtLogin);
+    m_startAtLoginError =
+        Widgets::text(QString(), Style::TextStyle::caption, Style::Color::red, box);
+    m_startAtLoginError->setObjectName("startAtLoginError");
+    m_startAtLoginError->setWordWrap(true);
+    m_startAtLoginError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_startAtLoginError->hide();
+    box->contentLayout()->addWidget(m_startAtLoginError);
+    // Without a shell (some tests) there is nothing to switch.
+    box->setVisible(m_context.shell != nullptr);
+    if (m_context.shell)
+        m_startAtLogin->setChecked(m_context.shell->startsAtLogin());
+    connect(m_startAtLogin, &QCheckBox::toggled, this, &SettingsPageView::setStartsAtLogin);
+    return box;
+}
+
+void SettingsPageView::setStartsAtLogin(bool on) {
+    QString error;
+    const bool done = m_context.shell->setStartsAtLogin(on, &error);
+    // The switch says what the desktop holds, not what was asked for.
+    const QSignalBlocker quiet(m_startAtLogin);
+    m_startAtLogin->setChecked(m_context.shell->startsAtLogin());
+    m_startAtLoginError->setText(
+        done ? QString()
+             : (on ? QStringLiteral("KeelMark could not be set to start at login: ")
+                   : QStringLiteral("KeelMark could not stop starting at login: ")) +
+                   error);
+    m_startAtLoginError->setVisible(!done);
+}
+
+void SettingsPageView::showEvent(QShowEvent *event) {
+    // The entry may have been changed outside KeelMark since the page was made.
+    if (m_context.shell) {
+        const QSignalBlocker quiet(m_startAtLogin);
+        m_startAtLogin->setChecked(m_context.shell->startsAtLogin());
+    }
+    QWidget::showEvent(event);
+}
+
+void SettingsPageView::checkForUpdates() {
+    if (!m_updateDialog) {
+        m_updateDialog =
+            new UpdateCheckDialog(m_context.gitHub, QLatin1String(BuildConfig::updateRepository),
+                                  QLatin1String(BuildConfig::version), this);
+        m_updateDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_updateDialog->show();
+    m_updateDialog->raise();
+    m_updateDialog->activateWindow();
+    m_updateDialog->check();
 }

@@ -1,8 +1,9 @@
 // The dashboard offscreen, driven through AppState: the window and its
 // sidebar, each page's states that can go wrong, and "Check Now" and
-// "Refresh" running real health checks against the emulator, and
-// "Restore Protection" putting the rules back, "Restore Governance Files"
-// and "Accept This Change" recovering from drift.
+// "Refresh" running real health checks against the emulator, "Restore
+// Protection" putting the rules back, "Restore Governance Files" and "Accept
+// This Change" recovering from drift, reconnecting a lost sign-in, starting
+// at login and the update check.
 
 #include "AuditExport.h"
 #include "AuditPageView.h"
@@ -16,6 +17,7 @@
 #include "LocaleFormat.h"
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
+#include "ReleaseVersion.h"
 #include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "SecurityPageView.h"
@@ -24,8 +26,10 @@
 #include "Style.h"
 #include "TeamPageView.h"
 #include "UiTestSupport.h"
+#include "UpdateCheckDialog.h"
 #include "Widgets.h"
 
+#include <QCheckBox>
 #include <QListWidget>
 #include <QMetaMethod>
 #include <QPushButton>
@@ -907,6 +911,151 @@ private slots:
         QCOMPARE(labelText(view.get(), "reconnectProblemText"), refusal);
         m_state->setSetupComplete(false);
         QVERIFY(!shownIn(view.get(), "reconnectGitHub"));
+    }
+
+    // --- Starting at login and updates ---
+
+    // The switch shows what the desktop holds: a refusal leaves it as it
+    // was and says why.
+    void startAtLoginSwitch_data() {
+        QTest::addColumn<bool>("wasOn");
+        QTest::addColumn<bool>("refuse");
+        QTest::addColumn<bool>("nowOn");
+        QTest::newRow("turned on") << false << false << true;
+        QTest::newRow("turned off") << true << false << false;
+        QTest::newRow("refused") << false << true << false;
+    }
+    void startAtLoginSwitch() {
+        QFETCH(bool, wasOn);
+        QFETCH(bool, refuse);
+        FakeShell shell;
+        shell.on = wasOn;
+        UiContext withShell = context();
+        withShell.shell = &shell;
+        SettingsPageView page(withShell);
+        page.show();
+        auto *box = page.findChild<QCheckBox *>("startAtLoginSwitch");
+        QVERIFY(box && box->isVisible());
+        QCOMPARE(box->isChecked(), wasOn);
+        shell.refuse = refuse;
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        QCOMPARE(shell.loginChanges, 1);
+        QTEST(box->isChecked(), "nowOn");
+        QTEST(shell.on, "nowOn");
+        QCOMPARE(shownIn(&page, "startAtLoginError"), refuse);
+        if (refuse)
+            QVERIFY(labelText(&page, "startAtLoginError").endsWith("read-only"));
+    }
+
+    // Tags as releases name them against the running version, no server.
+    void versionComparison_data() {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<int>("verdict");
+        using V = ReleaseVersion::Verdict;
+        const auto row = [](const char *name, const char *tag, const char *current, V verdict) {
+            QTest::newRow(name) << QString(tag) << QString(current) << int(verdict);
+        };
+        row("newer patch", "v1.0.1", "1.0.0", V::newer);
+        row("newer without v", "2.0.0", "1.9.9", V::newer);
+        row("numeric, not text", "v1.10.0", "1.9.0", V::newer);
+        row("same", "v1.0.0", "1.0.0", V::notNewer);
+        row("same, fewer parts", "v1.2", "1.2.0", V::notNewer);
+        row("older", "v0.9.12", "1.0.0", V::notNewer);
+        row("pre-release tag", "v1.1.0-beta.1", "1.0.0", V::notNewer);
+        row("release of a running pre-release", "v1.1.0", "1.1.0-rc.2", V::newer);
+        row("build metadata", "v1.0.0+42", "1.0.0", V::notNewer);
+        row("not a version", "nightly", "1.0.0", V::unknown);
+        row("empty tag", "", "1.0.0", V::unknown);
+        row("overlong number", "v12345678901.0", "1.0.0", V::unknown);
+    }
+    void versionComparison() {
+        QFETCH(QString, tag);
+        QFETCH(QString, current);
+        QTEST(int(ReleaseVersion::compare(tag, current)), "verdict");
+    }
+
+    // "Check for updates" against the emulator's releases of acme/keelmark
+    // with version 1.2.0 running.
+    void updateCheck_data() {
+        QTest::addColumn<QStringList>("tags"); // oldest first; "pre:" marks a pre-release
+        QTest::addColumn<QString>("repository");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<bool>("offersRelease");
+        const QString repo = "acme/keelmark";
+        const QString upToDate = "KeelMark is up to date.";
+        QTest::newRow("newer") << QStringList{"v1.2.0", "v1.3.0"} << repo
+                               << "KeelMark 1.3.0 is available." << true;
+        QTest::newRow("same") << QStringList{"v1.2.0"} << repo << upToDate << false;
+        QTest::newRow("older") << QStringList{"v1.1.9"} << repo << upToDate << false;
+        QTest::newRow("newer only as pre-release")
+            << QStringList{"v1.2.0", "pre:v1.3.0-rc.1"} << repo << upToDate << false;
+        QTest::newRow("no releases") << QStringList{} << repo << upToDate << false;
+        QTest::newRow("GitHub unreachable") << QStringList{} << "unreachable"
+                                            << "Could not check for updates." << false;
+        QTest::newRow("packages bring updates")
+            << QStringList{"v9.0.0"} << ""
+            << "Updates come with your system's packages." << false;
+    }
+    void updateCheck() {
+        QFETCH(QStringList, tags);
+        QFETCH(QString, repository);
+        QFETCH(bool, offersRelease);
+        QVERIFY(m_bench->signInDirect());
+        m_bench->emulator.clearRequests();
+        m_bench->emulator.createRepoDirect("acme", "keelmark", {.isPrivate = false});
+        for (const QString &tag : tags) {
+            const bool pre = tag.startsWith("pre:");
+            m_bench->emulator.addRelease("acme", "keelmark", pre ? tag.mid(4) : tag,
+                                         {.prerelease = pre});
+        }
+        // Nothing listens on port 1 of the loopback address.
+        GitHubEndpoints offline = m_bench->endpoints();
+        offline.apiBaseUrl = "http://127.0.0.1:1";
+        GitHubService unreachable(offline, m_bench->tempLog());
+        const bool reachable = repository != "unreachable";
+        UpdateCheckDialog dialog(reachable ? m_bench->gitHub.get() : &unreachable,
+                                 reachable ? repository : "acme/keelmark", "1.2.0");
+        QList<QUrl> opened;
+        dialog.setUrlOpener([&opened](const QUrl &url) { opened.append(url); });
+        dialog.show();
+        QSignalSpy answered(&dialog, &UpdateCheckDialog::answered);
+        dialog.check();
+        QVERIFY(!answered.isEmpty() || answered.wait(20000));
+        QTEST(labelText(&dialog, "updateHeadline"), "headline");
+        QCOMPARE(shownIn(&dialog, "viewReleaseButton"), offersRelease);
+        QCOMPARE(shownIn(&dialog, "retryUpdateCheckButton"), !reachable);
+        if (!reachable)
+            QVERIFY(labelText(&dialog, "updateDetail").startsWith("GitHub could not be reached: "));
+        if (offersRelease) {
+            QTest::mouseClick(dialog.findChild<QPushButton *>("viewReleaseButton"), Qt::LeftButton);
+            QCOMPARE(opened.size(), 1);
+            QCOMPARE(opened.first().path(), QString("/acme/keelmark/releases/tag/v1.3.0"));
+        }
+        // Asked once, only when there is a repository, and without the
+        // user's token: an update check tells GitHub nothing about them.
+        const auto calls = m_bench->requests(GitHubEmulator::Host::Api);
+        QCOMPARE(calls.size(), reachable && !repository.isEmpty() ? 1 : 0);
+        if (!calls.isEmpty()) {
+            QCOMPARE(calls.first().rawPath, QString("/repos/acme/keelmark/releases/latest"));
+            for (const auto &header : calls.first().headers)
+                QVERIFY(header.first != "authorization");
+        }
+    }
+
+    // A dialog closed while GitHub is still answering must not be touched
+    // when the answer lands.
+    void updateDialogClosedWhileChecking() {
+        m_bench->emulator.createRepoDirect("acme", "keelmark", {.isPrivate = false});
+        m_bench->emulator.setLatency(200);
+        {
+            UpdateCheckDialog dialog(m_bench->gitHub.get(), "acme/keelmark", "1.2.0");
+            dialog.show();
+            dialog.check();
+            QVERIFY(dialog.isChecking());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_bench->requests(GitHubEmulator::Host::Api).size(), 1, 10000);
+        QTest::qWait(400);
     }
 };
 
