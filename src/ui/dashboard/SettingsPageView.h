@@ -4,20 +4,27 @@
 
 #include <QWidget>
 
+class AccountActions;
 class QLabel;
 
 // "Settings": the connected account, the version, and the administrative
-// commands. None of the commands has a behaviour yet; they stay inert.
+// commands: Disconnect and Uninstall (AccountActions); the transfer of
+// authority stays inert.
 class SettingsPageView : public QWidget {
     Q_OBJECT
 
 public:
     explicit SettingsPageView(const UiContext &context, QWidget *parent = nullptr);
 
+    // Where tests answer the commands' dialogs.
+    AccountActions *accountActions() const { return m_accountActions; }
+
 private:
     QWidget *createGitHubBox();
+    QWidget *createUninstall();
     void render();
 
     UiContext m_context;
+    AccountActions *m_accountActions;
     QLabel *m_account = nullptr;
 };
