@@ -1,10 +1,19 @@
 #include "DesktopShell.h"
 
+#include "platform/UrlHandlerRegistration.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QStandardPaths>
+#include <QStringList>
 
-DesktopShell::DesktopShell(QString configHome)
-    : m_configHome(std::move(configHome)) {}
+DesktopShell::DesktopShell(QString configHome, QString applicationsDir, QString packageDatabase)
+    : m_configHome(std::move(configHome))
+    , m_applicationsDir(applicationsDir.isEmpty()
+                            ? QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation)
+                            : std::move(applicationsDir))
+    , m_packageDatabase(packageDatabase.isEmpty() ? QStringLiteral("/var/lib/dpkg/info")
+                                                  : std::move(packageDatabase)) {}
 
 bool DesktopShell::startsAtLogin() const {
     return false;
@@ -16,12 +25,22 @@ bool DesktopShell::setStartsAtLogin(bool, QString *error) {
     return false;
 }
 
-bool DesktopShell::removeDesktopTraces(QString *) {
-    return true;
+bool DesktopShell::removeDesktopTraces(QString *error) {
+    QStringList problems;
+    QString problem;
+    if (startsAtLogin() && !setStartsAtLogin(false, &problem))
+        problems.append(problem);
+    problem.clear();
+    if (!UrlHandlerRegistration::remove(m_configHome, m_applicationsDir, &problem))
+        problems.append(problem);
+    if (error)
+        *error = problems.join(u' ');
+    return problems.isEmpty();
 }
 
 QString DesktopShell::packageRemovalCommand() const {
-    return {};
+    return UrlHandlerRegistration::packageRemovalCommand(QCoreApplication::applicationFilePath(),
+                                                         m_packageDatabase);
 }
 
 void DesktopShell::quit() {

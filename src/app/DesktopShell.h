@@ -10,8 +10,11 @@
 class DesktopShell : public ShellCommands {
 public:
     // `configHome` is where the desktop keeps per-user entries (on Linux
-    // the XDG config folder); tests pass a private one.
-    explicit DesktopShell(QString configHome);
+    // the XDG config folder); tests pass a private one, and private folders
+    // for the user's application entries and the package database too
+    // (empty: the system's).
+    explicit DesktopShell(QString configHome, QString applicationsDir = {},
+                          QString packageDatabase = {});
 
     bool startsAtLogin() const override;
     bool setStartsAtLogin(bool on, QString *error) override;
@@ -21,4 +24,6 @@ public:
 
 private:
     QString m_configHome;
+    QString m_applicationsDir;
+    QString m_packageDatabase;
 };

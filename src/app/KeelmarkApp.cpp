@@ -132,10 +132,12 @@ int KeelmarkApp::run(int argc, char **argv) {
     if (options.testHooks && options.testHooks->noTray)
         delegateOptions.trayAvailable = [] { return false; };
     // A test build's private root keeps its desktop entries to itself too.
+    const bool privateDesktop = options.testHooks && !testRoot.isEmpty();
     DesktopShell shell(
-        options.testHooks && !testRoot.isEmpty()
-            ? QDir(testRoot).filePath("config")
-            : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        privateDesktop ? QDir(testRoot).filePath("config")
+                       : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+        privateDesktop ? QDir(testRoot).filePath("applications") : QString(),
+        privateDesktop ? QDir(testRoot).filePath("dpkg") : QString());
     AppDelegate delegate(UiContext{&appState, gitHub, health, &audit, &shell}, tempLog,
                          delegateOptions);
 

@@ -5,6 +5,7 @@
 #include "AppDelegate.h"
 #include "AuditRecorder.h"
 #include "CommandLine.h"
+#include "DesktopShell.h"
 #include "GitHubTestBench.h"
 #include "HealthCheckService.h"
 #include "LaunchOptions.h"
@@ -26,6 +27,11 @@ namespace {
 
 const QString kUser = GitHubTestBench::user;
 const QString kOrg = GitHubTestBench::org;
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 QString readAll(const QString &path) {
     QFile file(path);
@@ -411,6 +417,72 @@ private slots:
 
         dashboard->setSelectedItem(SidebarItem::audit);
         QCOMPARE(labelTexts(dashboard->currentPage(), "auditKind").first(), QString("status"));
+    }
+
+    // Uninstall's last steps in the desktop: this user's keelmark:// handler
+    // goes, every other association and entry stays.
+    void desktopTracesGoOthersStay() {
+        QTemporaryDir home;
+        const QDir dir(home.path());
+        QVERIFY(dir.mkpath("config") && dir.mkpath("applications"));
+        const QByteArray handler =
+            "[Desktop Entry]\nType=Application\nName=KeelMark\n"
+            "Exec=/opt/km/keelmark %u\nMimeType=x-scheme-handler/keelmark;\n";
+        QVERIFY(writeFile(dir.filePath("config/mimeapps.list"),
+                          "[Default Applications]\ntext/html=firefox.desktop\n"
+                          "x-scheme-handler/keelmark=keelmark-sandbox.desktop\n"
+                          "[Added Associations]\n x-scheme-handler/keelmark=keelmark.desktop;\n"
+                          "image/png=viewer.desktop;\n"));
+        QVERIFY(writeFile(dir.filePath("applications/keelmark-sandbox.desktop"), handler));
+        QVERIFY(writeFile(dir.filePath("applications/keelmark.desktop"), handler));
+        QVERIFY(writeFile(dir.filePath("applications/keelmark-notes.desktop"),
+                          "[Desktop Entry]\nType=Application\nName=Notes\n"));
+        QVERIFY(writeFile(dir.filePath("applications/mimeinfo.cache"),
+                          "[MIME Cache]\nx-scheme-handler/keelmark=keelmark-sandbox.desktop;\n"
+                          "text/plain=editor.desktop;\n"));
+
+        DesktopShell shell(dir.filePath("config"), dir.filePath("applications"),
+                           dir.filePath("dpkg"));
+        QString error;
+        QVERIFY2(shell.removeDesktopTraces(&error), qPrintable(error));
+        QCOMPARE(readAll(dir.filePath("config/mimeapps.list")),
+                 QString("[Default Applications]\ntext/html=firefox.desktop\n"
+                         "[Added Associations]\nimage/png=viewer.desktop;\n"));
+        QCOMPARE(QDir(dir.filePath("applications")).entryList(QDir::Files),
+                 (QStringList{"keelmark-notes.desktop", "mimeinfo.cache"}));
+        QCOMPARE(readAll(dir.filePath("applications/mimeinfo.cache")),
+                 QString("[MIME Cache]\ntext/plain=editor.desktop;\n"));
+        // A second run finds nothing to do, and creates nothing.
+        QVERIFY(shell.removeDesktopTraces(&error));
+        QVERIFY(!dir.exists("dpkg"));
+    }
+
+    // The uninstall message names the package command only when a package
+    // of ours holds the running program.
+    void packageRemovalCommand_data() {
+        QTest::addColumn<QString>("listName"); // empty: no list at all
+        QTest::addColumn<bool>("listsThisProgram");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("installed") << "keelmark.list" << true << "sudo apt remove keelmark";
+        QTest::newRow("multi-arch") << "keelmark:amd64.list" << true << "sudo apt remove keelmark";
+        QTest::newRow("package without this binary") << "keelmark.list" << false << "";
+        QTest::newRow("another package holds it") << "keelmark-relay.list" << true << "";
+        QTest::newRow("built from source") << "" << false << "";
+    }
+    void packageRemovalCommand() {
+        QFETCH(QString, listName);
+        QFETCH(bool, listsThisProgram);
+        QFETCH(QString, command);
+        QTemporaryDir database;
+        const QByteArray program = QCoreApplication::applicationFilePath().toUtf8();
+        if (!listName.isEmpty())
+            QVERIFY(writeFile(QDir(database.path()).filePath(listName),
+                              "/.\n/usr\n/usr/share/doc/keelmark\n" +
+                                  (listsThisProgram ? program : QByteArray("/usr/bin/other")) +
+                                  "\n"));
+        QCOMPARE(
+            DesktopShell(database.path(), database.path(), database.path()).packageRemovalCommand(),
+            command);
     }
 };
 
