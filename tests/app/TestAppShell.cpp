@@ -2,6 +2,7 @@
 // routing, and a whole first run against the emulator and the relay that
 // ends on a protected dashboard.
 
+#include "AccountActions.h"
 #include "AppDelegate.h"
 #include "AuditRecorder.h"
 #include "CommandLine.h"
@@ -12,6 +13,7 @@
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
 #include "PopoverWindow.h"
+#include "SettingsPageView.h"
 #include "SettingsWindow.h"
 #include "Style.h"
 #include "UiTestSupport.h"
@@ -417,6 +419,41 @@ private slots:
 
         dashboard->setSelectedItem(SidebarItem::audit);
         QCOMPARE(labelTexts(dashboard->currentPage(), "auditKind").first(), QString("status"));
+
+        // Disconnect from Settings: the same window shows the wizard at its
+        // GitHub step, and GitHub no longer takes the old token.
+        const QString oldToken = *m_bench->gitHub->oauthToken();
+        dashboard->setSelectedItem(SidebarItem::settings);
+        auto *settings = qobject_cast<SettingsPageView *>(dashboard->currentPage());
+        settings->accountActions()->setQuestion(
+            [](QWidget *, const QString &, const QString &, const QString &) { return true; });
+        visibleChild<QPushButton>(settings, "disconnectButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleChild(window, "gitHubConnectStep"), 20000);
+        QVERIFY(visibleChild<QPushButton>(window, "connectGitHubButton"));
+        QVERIFY(!m_bench->emulator.tokenIsValid(oldToken) && !m_health->isHeartbeatRunning());
+
+        // Setting the same repository up again continues the trail's chain.
+        m_browser.opened.clear();
+        visibleChild<QPushButton>(window, "connectGitHubButton")->click();
+        delegate->handleUrl(followToApplication(browser, m_browser.opened.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "orgRow_" + kOrg), 20000);
+        visibleChild<QPushButton>(window, "orgRow_" + kOrg)->click();
+        visibleChild<QPushButton>(window, "gitHubContinueButton")->click();
+        visibleChild<QPushButton>(window, "useExistingRepositoryChoice")->click();
+        visibleChild<QLineEdit>(window, "existingRepoSearch")->setText("governance");
+        visibleChild<QPushButton>(window, "repoContinueButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "protectionContinueButton"),
+                                 30000);
+        QStringList later;
+        for (const AuditRecord &record : m_audit->trail().records())
+            later.prepend(record.kind);
+        QCOMPARE(later.mid(0, kinds.size() + 1), kinds + QStringList{"disconnect"});
+        QVERIFY(later.indexOf("signin", kinds.size()) > kinds.size());
+        QVERIFY(m_audit->trail().verify().intact);
+        // The baseline is the new setup's: the next check finds it on main.
+        visibleChild<QPushButton>(window, "protectionContinueButton")->click();
+        visibleChild<QPushButton>(window, "openDashboardButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(state->machineStatus(), MachineStatusState::protected_, 20000);
     }
 
     // Uninstall's last steps in the desktop: this user's keelmark:// handler
