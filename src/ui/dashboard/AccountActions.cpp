@@ -16,6 +16,10 @@
 
 namespace {
 
+// One command at a time in the whole application: each page has its own
+// actions, and a second run would race the first over the same state.
+bool g_commandRunning = false;
+
 bool askWithMessageBox(QWidget *parent, const QString &title, const QString &text,
                        const QString &accept) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Cancel, parent);
@@ -109,18 +113,18 @@ QString AccountActions::repository() const {
 }
 
 void AccountActions::disconnectAccount() {
-    if (m_running || !m_context.appState || !m_ask ||
+    if (g_commandRunning || !m_context.appState || !m_ask ||
         !m_ask(m_page, QStringLiteral("Disconnect GitHub?"), disconnectText(repository()),
                QStringLiteral("Disconnect")))
         return;
-    m_running = true;
+    g_commandRunning = true;
     emit busy(QStringLiteral("Disconnecting\u2026"));
     auto task = runDisconnect(m_context, repository()); // eager; outlives the page
     Q_UNUSED(task);
 }
 
 void AccountActions::uninstall() {
-    if (m_running || !m_context.appState || !m_context.shell || !m_ask)
+    if (g_commandRunning || !m_context.appState || !m_context.shell || !m_ask)
         return;
     const QString text =
         disconnectText(repository()) +
@@ -130,7 +134,7 @@ void AccountActions::uninstall() {
         return;
     if (!exportBeforeUninstall())
         return;
-    m_running = true;
+    g_commandRunning = true;
     emit busy(QStringLiteral("Uninstalling\u2026"));
     auto task = runUninstall(m_context, m_notify);
     Q_UNUSED(task);
@@ -168,10 +172,13 @@ QCoro::Task<QStringList> AccountActions::endSession(UiContext context) {
         try {
             co_await gitHub->revokeGrant();
         } catch (const std::exception &error) {
-            problems.append(
-                QStringLiteral("GitHub could not be asked to revoke KeelMark's access (%1); you "
-                               "can revoke it on GitHub under Settings \u2192 Applications.")
-                    .arg(failureText(error)));
+            QString why = failureText(error).trimmed();
+            if (!why.endsWith(u'.'))
+                why += u'.';
+            problems.append(QStringLiteral("GitHub could not be asked to revoke KeelMark's "
+                                           "access: %1 You can revoke it on GitHub under "
+                                           "Settings \u2192 Applications.")
+                                .arg(why));
         }
     }
     // Forgotten whether or not GitHub heard of it: the user asked to leave.
@@ -196,6 +203,7 @@ QCoro::Task<> AccountActions::runDisconnect(UiContext context, QString repositor
                 : QStringLiteral("Disconnected from GitHub; stopped watching %1. %2")
                       .arg(repository, problems.join(u' ')),
             {{QStringLiteral("repository"), repository}});
+    g_commandRunning = false;
     if (!state)
         co_return;
     state->returnToGitHubStep();
@@ -225,5 +233,6 @@ QCoro::Task<> AccountActions::runUninstall(UiContext context, Notice notify) {
         text += QStringLiteral("\n\nNot everything went: ") + problems.join(u' ');
     if (notify)
         notify(nullptr, QStringLiteral("KeelMark Uninstalled"), text);
+    g_commandRunning = false;
     shell->quit();
 }

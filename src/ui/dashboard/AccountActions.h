@@ -66,5 +66,4 @@ private:
     ExportOffer m_offerExport;
     AuditPageView::ExportChooser m_chooseExport;
     Notice m_notify;
-    bool m_running = false;
 };
