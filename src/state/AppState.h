@@ -101,7 +101,8 @@ public:
 
     // After a disconnect: everything about the account, the organisation and
     // the checks is forgotten and the wizard stands at "Connect GitHub"; the
-    // role and mode chosen on the welcome step stay. Files beside state.json are not touched.
+    // role and mode chosen on the welcome step stay. Files beside state.json
+    // are not touched.
     void returnToGitHubStep();
 
 signals:

@@ -698,7 +698,9 @@ private slots:
         AuditRecorder audit(home.path());
         audit.record("setup", "Set up acme/ops");
         QVERIFY(QFile(home.filePath("baseline.json")).open(QIODevice::WriteOnly));
+        QSignalSpy firstCheck(m_health.get(), &HealthCheckService::healthCheckFinished);
         m_health->startHeartbeat(m_state);
+        QVERIFY(firstCheck.wait(30000));
         UiContext withTrail = context();
         withTrail.audit = &audit;
         auto *page = gitHubPage ? static_cast<QWidget *>(new GitHubPageView(withTrail))
