@@ -764,6 +764,8 @@ private slots:
                                                        << "";
         QTest::newRow("save dialog cancelled") << "cancel dialog"
                                                << "";
+        QTest::newRow("export fails") << "unwritable"
+                                      << "";
     }
     void uninstall() {
         QFETCH(QString, exportChoice);
@@ -790,7 +792,8 @@ private slots:
             return exportChoice == "skip" ? AccountActions::ExportChoice::skip
                                           : AccountActions::ExportChoice::exportFirst;
         });
-        const QString exported = home.filePath("kept/audit.jsonl");
+        const QString exported = home.filePath(exportChoice == "unwritable" ? "missing/audit.jsonl"
+                                                                            : "kept/audit.jsonl");
         QDir(home.path()).mkdir("kept");
         actions->setExportChooser([&](QWidget *, const QString &) {
             return exportChoice == "cancel dialog" ? std::nullopt
@@ -799,10 +802,13 @@ private slots:
         QString notice;
         actions->setNotice([&](QWidget *, const QString &, const QString &text) { notice = text; });
         QTest::mouseClick(page.findChild<QPushButton *>("uninstallButton"), Qt::LeftButton);
-        if (exportChoice == "cancel dialog") {
+        // Nothing goes unless the copy asked for was written.
+        if (exportChoice == "cancel dialog" || exportChoice == "unwritable") {
             QTest::qWait(100);
             QVERIFY(!shell.quitAsked && QFile::exists(persistence.filePath()));
             QVERIFY(m_bench->emulator.tokenIsValid(token));
+            QCOMPARE(labelText(&page, "uninstallMessage").contains("could not be exported"),
+                     exportChoice == "unwritable");
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(shell.quitAsked, 30000);
