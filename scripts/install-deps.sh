@@ -18,6 +18,8 @@ PACKAGES=(
     # scripts/screenshots.sh talks to the app's test socket and plays the
     # browser's part of the sign-in.
     socat curl
+    # scripts/check-packages.sh: CPack's dependency scan, and the validators.
+    dpkg-dev file appstream
 )
 
 missing=()

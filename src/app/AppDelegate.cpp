@@ -79,9 +79,16 @@ AppDelegate::AppDelegate(const UiContext &context, DiagnosticLog log, Options op
     , m_options(std::move(options)) {
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    if (m_context.gitHub && m_context.appState)
+    if (m_context.gitHub && m_context.appState) {
         connect(m_context.gitHub, &GitHubService::tokensUnsavedChanged, m_context.appState,
                 &AppState::setGitHubTokensUnsaved);
+        connect(m_context.gitHub, &GitHubService::reconnectFinished, this, [this](bool succeeded) {
+            // The beat restarts with a check at once, so the status
+            // follows the renewed sign-in without waiting a minute.
+            if (succeeded && m_context.health && m_context.appState->setupComplete())
+                m_context.health->startHeartbeat(m_context.appState);
+        });
+    }
     // Before any window or notification exists, so events are on disk
     // before anything shows them.
     if (m_context.appState)
@@ -291,11 +298,17 @@ QCoro::Task<> AppDelegate::completeSignIn(QUrl url) {
     const QPointer<AppDelegate> self(this);
     QPointer<GitHubService> gitHub(m_context.gitHub);
     QPointer<AppState> state(m_context.appState);
+    // On a set-up machine the only sign-in is a reconnect, whose outcome
+    // the Status page shows.
+    const bool setUp = state && state->setupComplete();
     if (gitHub && state)
         co_await gitHub->handleCallback(url, state.data());
     if (!self)
         co_return;
     // Whatever the outcome, the window comes back in front of the browser.
-    openSettingsWindow();
+    if (setUp)
+        openStatusPage();
+    else
+        openSettingsWindow();
     emit callbackHandled(url);
 }

@@ -45,6 +45,8 @@ AuditObserver::AuditObserver(AppState *state, GitHubService *gitHub, AuditRecord
     if (gitHub) {
         connect(gitHub, &GitHubService::tokenRefreshRefused, this,
                 &AuditObserver::onRefreshRefused);
+        connect(gitHub, &GitHubService::reconnectFinished, this,
+                &AuditObserver::onReconnectFinished);
         // Any new token (a sign-in, a refresh that worked) ends the refusal.
         connect(gitHub, &GitHubService::tokensChanged, this, [this] { m_refusalRecorded = false; });
     }
@@ -101,6 +103,19 @@ void AuditObserver::onRefreshRefused(const QString &reason) {
     record(QStringLiteral("token"),
            QStringLiteral("GitHub refused to renew the sign-in: %1").arg(reason),
            {{QStringLiteral("actor"), m_state->gitHubUsername()}});
+}
+
+void AuditObserver::onReconnectFinished(bool succeeded, const QString &account,
+                                        const QString &problem) {
+    QJsonObject details = repositoryDetails();
+    if (!account.isEmpty())
+        details.insert(QStringLiteral("actor"), account);
+    if (succeeded)
+        record(QStringLiteral("signin"), QStringLiteral("Reconnected GitHub as @%1").arg(account),
+               details);
+    else
+        record(QStringLiteral("signin"),
+               QStringLiteral("Reconnecting GitHub failed: %1").arg(problem), details);
 }
 
 QJsonObject AuditObserver::repositoryDetails() const {

@@ -12,8 +12,8 @@ class AuditRecorder;
 class GitHubService;
 
 // Turns what happens to AppState and the GitHub sign-in into audit events:
-// signing in and out, the organisation chosen, each real change of status
-// and a refused token refresh. It compares with what it last recorded, so
+// signing in and out, the organisation chosen, each real change of status,
+// a refused token refresh and how each reconnect ended. It compares with what it last recorded, so
 // the routine writes a check makes leave the trail alone. Connect it before
 // anything that shows these changes: slots run in connection order, and an
 // event is written before the user sees it.
@@ -29,6 +29,7 @@ private:
     void onOrgWritten();
     void onStatusChanged();
     void onRefreshRefused(const QString &reason);
+    void onReconnectFinished(bool succeeded, const QString &account, const QString &problem);
     QJsonObject repositoryDetails() const;
     void record(const QString &kind, const QString &message, QJsonObject details);
 

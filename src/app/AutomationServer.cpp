@@ -12,9 +12,11 @@
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 
@@ -145,6 +147,22 @@ QJsonObject AutomationServer::handle(const QJsonObject &request) {
         return success();
     }
 
+    if (command == QLatin1String("answerDialog")) {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return failure("no dialog is open");
+        const QString wanted = request.value("button").toString();
+        const QList<QAbstractButton *> buttons = box->buttons();
+        for (QAbstractButton *button : buttons) {
+            if (button->text() == wanted) {
+                const QString text = box->text();
+                button->click();
+                return success({{"text", text}});
+            }
+        }
+        return failure(QStringLiteral("the dialog has no button %1").arg(wanted));
+    }
+
     QWidget *widget = find(name);
     if (command == QLatin1String("describe"))
         return success({{"widget", widget ? describe(widget) : QJsonObject()}});
@@ -154,7 +172,16 @@ QJsonObject AutomationServer::handle(const QJsonObject &request) {
     if (command == QLatin1String("click")) {
         if (!widget->isVisible() || !widget->isEnabled())
             return failure(QStringLiteral("%1 is hidden or disabled").arg(name));
-        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        // A button that opens a modal dialog would hold the answer until the
+        // dialog closes; queued, the click lands after the answer is sent.
+        if (request.value("queued").toBool())
+            QTimer::singleShot(0, widget, [widget] {
+                if (auto *button = qobject_cast<QAbstractButton *>(widget))
+                    button->click();
+                else
+                    mouseClick(widget);
+            });
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
             button->click();
         else
             mouseClick(widget);

@@ -16,6 +16,9 @@ class QWidget;
 //   {"cmd":"widgets"}                         every named widget
 //   {"cmd":"describe","name":N}               one widget: name, class, visible, enabled, text
 //   {"cmd":"click","name":N}                  a button, or a mouse click at the widget's centre
+//   {"cmd":"click","name":N,"queued":true}    the same, after answering (for a button whose
+//                                             confirmation is a modal dialog)
+//   {"cmd":"answerDialog","button":B}         clicks button B of the open message box
 //   {"cmd":"clickItem","name":N,"row":R}      selects row R of a list
 //   {"cmd":"type","name":N,"text":T}          replaces a text field's text
 //   {"cmd":"grab","name":N,"file":F}          saves the widget as PNG

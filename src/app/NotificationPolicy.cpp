@@ -42,8 +42,8 @@ std::optional<DesktopNotification> NotificationPolicy::next(const StatusSnapshot
     // worth telling, not the lost connection that follows from it.
     if (snapshot.signInRefused)
         return raise(Concern::signInRefused, snapshot,
-                     QStringLiteral("GitHub refused the stored sign-in. Open KeelMark and "
-                                    "connect GitHub again to keep checking."));
+                     QStringLiteral("GitHub no longer accepts KeelMark's sign-in. Open "
+                                    "KeelMark and reconnect GitHub to keep checking."));
     switch (snapshot.status) {
     case MachineStatusState::setupMode:
         // Not governed (yet, or any more): nothing to watch, nothing to

@@ -1,6 +1,5 @@
 #include "PopoverWindow.h"
 
-#include "MenuBarPopoverView.h"
 #include "Style.h"
 
 #include <QCursor>
@@ -17,9 +16,11 @@ constexpr qint64 toggleWindowMs = 400;
 PopoverWindow::PopoverWindow(QWidget *content)
     : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("popover"));
-    setFixedSize(MenuBarPopoverView::width, MenuBarPopoverView::height);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // Fixed to what the content asks for, so it grows with a notice that
+    // appears while it is open.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     content->setParent(this);
     layout->addWidget(content);
 }

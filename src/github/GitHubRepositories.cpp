@@ -84,7 +84,7 @@ QJsonObject createRepoBody(const QString &org, const QString &name) {
     };
 }
 
-QJsonObject treeBody(const QString &baseTree, const QList<FileEntry> &files) {
+QJsonArray contentEntries(const QList<FileEntry> &files) {
     QJsonArray entries;
     for (const FileEntry &file : files) {
         entries.append(QJsonObject{
@@ -94,6 +94,34 @@ QJsonObject treeBody(const QString &baseTree, const QList<FileEntry> &files) {
             {QStringLiteral("content"), file.content},
         });
     }
+    return entries;
+}
+
+// Entries that name blobs GitHub already holds, so no content travels.
+QJsonArray blobEntries(const QMap<QString, QString> &blobIds) {
+    QJsonArray entries;
+    for (auto it = blobIds.begin(); it != blobIds.end(); ++it) {
+        entries.append(QJsonObject{
+            {QStringLiteral("path"), it.key()},
+            {QStringLiteral("mode"), QStringLiteral("100644")},
+            {QStringLiteral("type"), QStringLiteral("blob")},
+            {QStringLiteral("sha"), it.value()},
+        });
+    }
+    return entries;
+}
+
+bool isObjectId(const QString &text) {
+    if (text.size() != 40)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    }
+    return true;
+}
+
+QJsonObject treeBody(const QString &baseTree, const QJsonArray &entries) {
     return QJsonObject{{QStringLiteral("base_tree"), baseTree}, {QStringLiteral("tree"), entries}};
 }
 
@@ -154,10 +182,32 @@ QCoro::Task<GitHubBranchHead> GitHubService::writeFiles(QString org, QString rep
                                                         QList<FileEntry> files, QString message,
                                                         GitHubCancellation cancel) {
     guardOrg(org);
-    const QString base = repoPath(org, repo);
+    repoPath(org, repo);
     // Every name is checked before the first request, so a bad one sends nothing.
     for (const FileEntry &file : files)
         filePathSegments(file.path);
+    co_return co_await commitTreeOnMain(org, repo, contentEntries(files), message, false, cancel);
+}
+
+QCoro::Task<GitHubBranchHead> GitHubService::writeBlobIds(QString org, QString repo,
+                                                          QMap<QString, QString> blobIds,
+                                                          QString message,
+                                                          GitHubCancellation cancel) {
+    guardOrg(org);
+    repoPath(org, repo);
+    for (auto it = blobIds.begin(); it != blobIds.end(); ++it) {
+        filePathSegments(it.key());
+        if (!isObjectId(it.value()))
+            throw GitHubError(GitHubError::invalidName);
+    }
+    co_return co_await commitTreeOnMain(org, repo, blobEntries(blobIds), message, true, cancel);
+}
+
+QCoro::Task<GitHubBranchHead> GitHubService::commitTreeOnMain(QString org, QString repo,
+                                                              QJsonArray entries, QString message,
+                                                              bool skipUnchanged,
+                                                              GitHubCancellation cancel) {
+    const QString base = repoPath(org, repo);
     heldToken();
 
     cancel.throwIfCancelled();
@@ -177,10 +227,18 @@ QCoro::Task<GitHubBranchHead> GitHubService::writeFiles(QString org, QString rep
     // on main would be deleted by the commit.
     cancel.throwIfCancelled();
     const QByteArray treeReply = co_await apiPost(base + QStringLiteral("/git/trees"),
-                                                  treeBody(*baseTree, files), heldToken(), 201);
+                                                  treeBody(*baseTree, entries), heldToken(), 201);
     const auto newTree = shaOf(treeReply);
     if (!newTree)
         throw GitHubError(GitHubError::fileWriteFailed);
+    GitHubBranchHead written;
+    if (skipUnchanged && *newTree == *baseTree) {
+        // main holds these files already: an empty commit would only add
+        // noise to its history.
+        written.commitSha = *parent;
+        written.treeSha = *baseTree;
+        co_return written;
+    }
 
     cancel.throwIfCancelled();
     const QByteArray commitReply =
@@ -196,7 +254,6 @@ QCoro::Task<GitHubBranchHead> GitHubService::writeFiles(QString org, QString rep
                                            refUpdateBody(*newCommit), heldToken());
     if (update.status != 200)
         throw GitHubError(GitHubError::fileWriteFailed, gitHubMessage(update.body));
-    GitHubBranchHead written;
     written.commitSha = *newCommit;
     written.treeSha = *newTree;
     co_return written;

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -51,21 +52,27 @@ public:
     void setApprovedOrg(std::optional<QString> org) { m_approvedOrg = std::move(org); }
 
     // --- Sign-in and tokens ---
+    // What a browser sign-in is for: the wizard's first connection, or
+    // renewing the sign-in of a set-up machine that GitHub stopped accepting
+    // (only its governing owner may do that, and the setup stays).
+    enum class SignInPurpose { connect, reconnect };
     // Opens the authorisation page in the browser (QDesktopServices); false
     // when no browser could be asked to open it.
-    bool startOAuth();
+    bool startOAuth(SignInPurpose purpose = SignInPurpose::connect);
     // Forgets every pending sign-in, so a late callback from the browser
     // is ignored.
     void cancelSignIn() { m_pendingSignIns.clear(); }
     // The authorisation page address startOAuth opens (with a PKCE S256
     // challenge); remembers its state and verifier as a pending sign-in.
-    QUrl makeAuthorizationUrl();
+    QUrl makeAuthorizationUrl(SignInPurpose purpose = SignInPurpose::connect);
     // Acts only on a keelmark://github URL whose state matches a pending
     // sign-in (the last three are kept), then forgets them all; anything
     // else is dropped with one printed line. Never throws. Moves
     // AppState's sign-in phase on and puts any failure in its sign-in
     // problem; connected is set only once the tokens are stored and the
-    // account and its organisations are read.
+    // account and its organisations are read. A reconnect keeps the new
+    // tokens only when the account is AppState's governing owner, and then
+    // clears checkSignInRefused; either way it ends with reconnectFinished.
     QCoro::Task<> handleCallback(QUrl url, AppState *appState);
     // Loads tokens and expiry from the credential store.
     QCoro::Task<> restoreFromKeychain();
@@ -100,6 +107,13 @@ public:
     // The commit it made on main and that commit's tree.
     QCoro::Task<GitHubBranchHead> writeFiles(QString org, QString repo, QList<FileEntry> files,
                                              QString message, GitHubCancellation cancel = {});
+    // One commit on main whose files at these paths are the blobs with these
+    // ids, which GitHub must hold already (no content is sent; an unknown id
+    // is refused with 422). No commit when main holds them all already: the
+    // head comes back as it is.
+    QCoro::Task<GitHubBranchHead> writeBlobIds(QString org, QString repo,
+                                               QMap<QString, QString> blobIds, QString message,
+                                               GitHubCancellation cancel = {});
     QCoro::Task<QString> getFileContent(QString org, QString repo, QString path);
     QCoro::Task<QList<TeamMember>> getCollaborators(QString org, QString repo);
 
@@ -157,6 +171,9 @@ signals:
     // GitHub declined to renew the access token, in its own words; the user
     // has to sign in again.
     void tokenRefreshRefused(const QString &reason);
+    // A reconnect sign-in ended: `account` is who signed in (empty when
+    // GitHub never said), `problem` what the user was told when it failed.
+    void reconnectFinished(bool succeeded, const QString &account, const QString &problem);
 
 private:
     struct Reply {
@@ -170,6 +187,7 @@ private:
     struct PendingSignIn {
         QString state;
         QString codeVerifier;
+        SignInPurpose purpose = SignInPurpose::connect;
     };
     // Transport (GitHubTransport.cpp). Paths are already percent-encoded.
     QUrl apiUrl(const QString &encodedPath) const;
@@ -197,6 +215,11 @@ private:
     QCoro::Task<Reply> apiPut(QString path, QJsonObject body, QString token);
     QCoro::Task<Reply> apiDelete(QString path, QString token);
     void guardOrg(const QString &org) const;
+    // Both writes' commit: a tree of `entries` over main's, a commit on it,
+    // main moved to it (GitHubRepositories.cpp).
+    QCoro::Task<GitHubBranchHead> commitTreeOnMain(QString org, QString repo, QJsonArray entries,
+                                                   QString message, bool skipUnchanged,
+                                                   GitHubCancellation cancel);
     bool sameOriginAsApi(const QUrl &url) const;
 
     // Sign-in (GitHubSignIn.cpp).
@@ -212,6 +235,9 @@ private:
     // every request so a refresh by a concurrent task is picked up.
     QString heldToken() const;
     QCoro::Task<> completeSignIn(QString code, QString codeVerifier, QPointer<AppState> appState);
+    QCoro::Task<> completeReconnect(QString code, QString codeVerifier,
+                                    QPointer<AppState> appState);
+    void failReconnect(AppState *appState, const QString &account, const QString &problem);
     enum class SignInStep { exchange, account, organisations };
     // Puts what failed into AppState in plain words, with GitHub's own
     // message where it gave one.

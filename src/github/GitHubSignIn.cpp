@@ -89,12 +89,12 @@ QString declinedText(const std::optional<QString> &error) {
 
 } // namespace
 
-QUrl GitHubService::makeAuthorizationUrl() {
+QUrl GitHubService::makeAuthorizationUrl(SignInPurpose purpose) {
     QUrl url(m_endpoints.webBaseUrl + QStringLiteral("/login/oauth/authorize"));
     if (!url.isValid() || url.isRelative())
         return {};
     const PendingSignIn pending{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
-                                makeCodeVerifier()};
+                                makeCodeVerifier(), purpose};
     const QList<QPair<QString, QString>> items = {
         {QStringLiteral("client_id"), m_endpoints.oauthClientId},
         {QStringLiteral("redirect_uri"),
@@ -116,8 +116,8 @@ QUrl GitHubService::makeAuthorizationUrl() {
     return url;
 }
 
-bool GitHubService::startOAuth() {
-    const QUrl url = makeAuthorizationUrl();
+bool GitHubService::startOAuth(SignInPurpose purpose) {
+    const QUrl url = makeAuthorizationUrl(purpose);
     return url.isValid() && QDesktopServices::openUrl(url);
 }
 
@@ -189,13 +189,18 @@ QCoro::Task<> GitHubService::handleCallback(QUrl url, AppState *appState) {
             state->setGitHubSignInProblem(declinedText(error));
             state->setGitHubSignInPhase(GitHubSignInPhase::idle);
         }
+        if (pending.purpose == SignInPurpose::reconnect)
+            emit reconnectFinished(false, {}, declinedText(error));
         co_return;
     }
     if (state) {
         state->setGitHubSignInProblem({});
         state->setGitHubSignInPhase(GitHubSignInPhase::finishing);
     }
-    co_await completeSignIn(*code, pending.codeVerifier, state);
+    if (pending.purpose == SignInPurpose::reconnect)
+        co_await completeReconnect(*code, pending.codeVerifier, state);
+    else
+        co_await completeSignIn(*code, pending.codeVerifier, state);
     if (state)
         state->setGitHubSignInPhase(GitHubSignInPhase::idle);
 }
@@ -258,6 +263,77 @@ QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
         co_return;
     }
     appState->setGitHubConnected(true);
+}
+
+QCoro::Task<> GitHubService::completeReconnect(QString code, QString codeVerifier,
+                                               QPointer<AppState> appState) {
+    const QPointer<GitHubService> self(this);
+    const QString errorPrefix = QStringLiteral("GitHub reconnect error: ");
+    GitHubTokenResponse response;
+    GitHubUser user;
+    try {
+        response = co_await exchangeCode(code, codeVerifier);
+    } catch (const std::exception &error) {
+        printLine(errorPrefix + describe(error));
+        reportSignInProblem(appState.data(), SignInStep::exchange, error);
+        if (self && appState)
+            failReconnect(appState.data(), {}, appState->gitHubSignInProblem());
+        co_return;
+    }
+    // The account is read with the new token before anything is kept: a
+    // stranger's tokens must never replace the owner's, not even in memory.
+    try {
+        user = co_await fetchUser(response.accessToken);
+    } catch (const std::exception &error) {
+        printLine(errorPrefix + describe(error));
+        reportSignInProblem(appState.data(), SignInStep::account, error);
+        if (self && appState)
+            failReconnect(appState.data(), {}, appState->gitHubSignInProblem());
+        co_return;
+    }
+    if (!self || !appState)
+        co_return;
+    const QString owner = appState->gitHubUsername();
+    if (!owner.isEmpty() && user.login.compare(owner, Qt::CaseInsensitive) != 0) {
+        const std::optional<GitHubOrg> org = appState->selectedOrg();
+        const QString repository = org ? org->login + u'/' + appState->repoName()
+                                       : QStringLiteral("this computer's repository");
+        failReconnect(appState.data(), user.login,
+                      QStringLiteral("You signed in as @%1, but %2 is governed by @%3. Sign in "
+                                     "as @%3 to reconnect.")
+                          .arg(user.login, repository, owner));
+        co_return;
+    }
+
+    const quint64 generation = ++m_tokenGeneration;
+    const bool stored = co_await adoptTokens(std::move(response));
+    if (!self || !appState)
+        co_return;
+    if (!stored) {
+        // As with a first sign-in: tokens only in memory would be lost at
+        // the next launch with nothing said.
+        printLine(errorPrefix + QStringLiteral("the credential store refused the tokens"));
+        if (generation == m_tokenGeneration) {
+            m_oauthToken.reset();
+            m_refreshToken.reset();
+            m_tokenExpiresAt.reset();
+            emit tokensChanged();
+        }
+        failReconnect(appState.data(), user.login, kKeyringProblem);
+        co_return;
+    }
+    setTokensUnsaved(false);
+    if (owner.isEmpty())
+        appState->setGitHubUsername(user.login);
+    appState->setGitHubSignInProblem({});
+    appState->setCheckSignInRefused(false);
+    emit reconnectFinished(true, user.login, {});
+}
+
+void GitHubService::failReconnect(AppState *appState, const QString &account,
+                                  const QString &problem) {
+    appState->setGitHubSignInProblem(problem);
+    emit reconnectFinished(false, account, problem);
 }
 
 QCoro::Task<GitHubTokenResponse> GitHubService::postToRelay(QJsonObject body) {

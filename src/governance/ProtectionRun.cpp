@@ -7,6 +7,7 @@
 #include "GitHubService.h"
 #include "GovernanceBlobIds.h"
 #include "GovernanceFiles.h"
+#include "GovernanceSteps.h"
 #include "PersistenceService.h"
 
 #include <QJsonArray>
@@ -18,21 +19,15 @@
 
 Q_LOGGING_CATEGORY(lcGovernance, "keelmark.governance")
 
+using namespace GovernanceSteps;
+
 namespace {
 
 const QString kCommitMessage = QStringLiteral("Initial KeelMark governance configuration");
 
-// The step bodies are free coroutines with by-value parameters so that
-// nothing they use lives in a lambda's captures or in the run object, which
-// the progress screen may destroy while a request is in flight. Once it has,
-// `cancel` is set and no further request may go out: a later run may already
-// have protected main, and a late DELETE from this one would undo it.
-
-void ensureWanted(const QPointer<GitHubService> &gitHub, const GitHubCancellation &cancel) {
-    cancel.throwIfCancelled();
-    if (!gitHub)
-        throw GitHubCancelledError();
-}
+// The step bodies are free coroutines for the reasons GovernanceSteps
+// gives; a late DELETE from a destroyed run could undo a later run's
+// protection, hence the cancellation checks.
 
 QJsonObject repositoryDetails(const QString &org, const QString &repo) {
     return {{QStringLiteral("repository"), org + QLatin1Char('/') + repo}};
@@ -53,15 +48,8 @@ QCoro::Task<> ensureRepositoryUnprotected(QPointer<GitHubService> gitHub, QStrin
         record(audit, QStringLiteral("repo"),
                QStringLiteral("Created the repository %1/%2").arg(org, repo),
                repositoryDetails(org, repo));
-    ensureWanted(gitHub, cancel);
-    // Results of co_await go into named locals: g++ 12 miscompiles the frame
-    // of a coroutine with co_await inside a condition.
-    const bool isProtected = co_await gitHub->hasBranchProtection(org, repo);
-    ensureWanted(gitHub, cancel);
-    if (isProtected) {
-        // The commit of the next step cannot land on a protected main.
-        co_await gitHub->disableBranchProtection(org, repo, cancel);
-    }
+    // The commit of the next step cannot land on a protected main.
+    co_await liftProtection(gitHub, org, repo, cancel);
 }
 
 QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, QString repo,
@@ -81,27 +69,6 @@ QCoro::Task<> writeGovernanceFiles(QPointer<GitHubService> gitHub, QString org, 
     details.insert(QStringLiteral("files"), paths);
     record(audit, QStringLiteral("commit"),
            QStringLiteral("Committed the governance files to %1/%2").arg(org, repo), details);
-}
-
-QCoro::Task<> enableProtection(QPointer<GitHubService> gitHub, QString org, QString repo,
-                               GitHubCancellation cancel, QPointer<AuditRecorder> audit) {
-    ensureWanted(gitHub, cancel);
-    try {
-        co_await gitHub->enableBranchProtection(org, repo, cancel);
-    } catch (const GitHubCancelledError &) {
-        throw; // stopped by us: nothing happened worth recording
-    } catch (const GitHubFailure &error) {
-        // GitHub's own words say why (a plan without protection, a missing
-        // permission); ours only that it failed.
-        const QString why = error.detail().isEmpty() ? error.description() : error.detail();
-        record(audit, QStringLiteral("protection"),
-               QStringLiteral("Branch protection on %1/%2 failed: %3").arg(org, repo, why),
-               repositoryDetails(org, repo));
-        throw;
-    }
-    record(audit, QStringLiteral("protection"),
-           QStringLiteral("Branch protection enabled on %1/%2").arg(org, repo),
-           repositoryDetails(org, repo));
 }
 
 // GitHub can answer a write 200 without acting on it: read back what the
@@ -210,7 +177,7 @@ QCoro::Task<> ProtectionRun::runProtectionSequence() {
         return writeGovernanceFiles(gitHub, org, repo, owner, cancel, written, audit);
     };
     const StepAction protectStep = [=] {
-        return enableProtection(gitHub, org, repo, cancel, audit);
+        return applyProtection(gitHub, org, repo, cancel, audit);
     };
     const StepAction verifyStep = [=] {
         return verifyRepository(gitHub, org, repo, cancel, written);

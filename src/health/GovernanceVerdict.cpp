@@ -8,6 +8,7 @@ namespace {
 
 const QString kWeakened = QStringLiteral("Branch protection weakened: ");
 const QString kFilesMatch = QStringLiteral("Governance files match what you approved");
+const QString kDash = QStringLiteral(" \u2014 ");
 
 QString handle(const QString &login) {
     return u'@' + login;
@@ -118,6 +119,7 @@ QStringList changedPaths(const GovernanceBaseline &baseline, const QMap<QString,
 }
 
 QString changeWord(const QString &path, const QMap<QString, QString> &tree) {
+    // driftedPaths() reads the path back from this shape.
     return path + (tree.contains(path) ? QStringLiteral(" changed") : QStringLiteral(" deleted"));
 }
 
@@ -158,7 +160,7 @@ void judgeHistory(const GovernanceFacts &facts, const QStringList &changed,
             if (!approvedByOwner(commit, facts.owner))
                 allApproved = false;
         }
-        const QString line = changeWord(path, *facts.tree) + QStringLiteral(" \u2014 ");
+        const QString line = changeWord(path, *facts.tree) + kDash;
         // No commit since the approved one explains the change: the history
         // itself was rewritten.
         if (ways.isEmpty())
@@ -251,7 +253,7 @@ QString offlineReason(CheckFailure failure) {
     case CheckFailure::rateLimited:
         return QStringLiteral("GitHub's rate limit is used up; checking again later");
     case CheckFailure::unauthorized:
-        return QStringLiteral("GitHub refused the sign-in");
+        return QStringLiteral("GitHub no longer accepts KeelMark's sign-in");
     case CheckFailure::none:
         break;
     }
@@ -276,6 +278,20 @@ QStringList GovernanceVerdict::weakenedProtection(const std::optional<QJsonObjec
     for (QString &rule : rules)
         rule.prepend(kWeakened);
     return rules;
+}
+
+QStringList GovernanceVerdict::driftedPaths(const QStringList &fileFindings) {
+    QStringList paths;
+    for (const QString &finding : fileFindings) {
+        for (const QString &word : {QStringLiteral(" changed"), QStringLiteral(" deleted")}) {
+            const qsizetype at = finding.indexOf(word + kDash);
+            if (at > 0) {
+                paths << finding.left(at);
+                break;
+            }
+        }
+    }
+    return paths;
 }
 
 GovernanceVerdict GovernanceVerdict::judge(const GovernanceFacts &facts) {

@@ -103,4 +103,9 @@ struct GovernanceVerdict {
     // user's words; empty when every rule holds (stricter settings are fine).
     // No body (404) is the single finding "Branch protection is off".
     static QStringList weakenedProtection(const std::optional<QJsonObject> &body);
+
+    // The watched files a check's file findings name as differing from the
+    // baseline without approval; empty when the files match or were not
+    // compared (no main, no check yet).
+    static QStringList driftedPaths(const QStringList &fileFindings);
 };

@@ -6,6 +6,7 @@
 #include "DiagnosticLog.h"
 #include "GitHubError.h"
 #include "GitHubService.h"
+#include "GitHubTokenResponse.h"
 #include "GovernanceBlobIds.h"
 #include "PersistenceService.h"
 
@@ -21,6 +22,9 @@ namespace {
 const QString kCodeownersPath = QStringLiteral(".github/CODEOWNERS");
 
 CheckFailure failureOf(const std::exception &error) {
+    // A refused refresh is a refused sign-in, however GitHub words it.
+    if (dynamic_cast<const GitHubTokenRefused *>(&error))
+        return CheckFailure::unauthorized;
     if (const auto *read = dynamic_cast<const GitHubReadFailure *>(&error)) {
         switch (read->kind()) {
         case GitHubReadFailure::unauthorized:
@@ -224,7 +228,10 @@ void HealthCheckService::startHeartbeat(AppState *appState) {
     if (!m_timer) {
         m_timer = new QTimer(this);
         connect(m_timer, &QTimer::timeout, this, [this] {
-            if (m_heartbeatState)
+            // A refused sign-in stays refused until the user reconnects:
+            // the beat waits rather than collect the same 401 every minute.
+            // Checks the user asks for still go out.
+            if (m_heartbeatState && !m_heartbeatState->checkSignInRefused())
                 performHealthCheck(m_heartbeatState); // eager; finishes on its own
         });
     }
@@ -263,6 +270,12 @@ QCoro::Task<> HealthCheckService::performHealthCheck(AppState *appState) {
         co_return;
     }
 
+    // Without a token (none stored, or dropped) there is nothing to ask
+    // GitHub with; that is a lost sign-in, not a lost network.
+    if (!m_gitHub->oauthToken()) {
+        applySignInRefused(state);
+        co_return;
+    }
     const quint64 checkId = ++m_nextCheckId;
     const QPointer<GitHubService> gitHub(m_gitHub);
     const QString login = org->login;
@@ -380,7 +393,12 @@ void HealthCheckService::apply(quint64 checkId, AppState *state, const Governanc
     for (const QString &event : verdict.events)
         debugLog(QStringLiteral("governance: ") + event);
     state->setStatusReasons(verdict.reasons);
-    state->setCheckSignInRefused(facts.failure == CheckFailure::unauthorized);
+    // Only an answer from GitHub ends a refusal; a lost network says nothing
+    // about the sign-in.
+    if (facts.failure == CheckFailure::unauthorized)
+        state->setCheckSignInRefused(true);
+    else if (facts.failure == CheckFailure::none)
+        state->setCheckSignInRefused(false);
     if (verdict.status == MachineStatusState::offline) {
         // The last established facts and the time of the last good check stay.
         state->setMachineStatus(setUp ? MachineStatusState::offline
@@ -397,6 +415,14 @@ void HealthCheckService::apply(quint64 checkId, AppState *state, const Governanc
     state->setLastHeartbeat(m_clock());
     state->setMachineStatus(setUp ? verdict.status : MachineStatusState::setupMode);
     emit healthCheckFinished(true);
+}
+
+void HealthCheckService::applySignInRefused(AppState *state) {
+    GovernanceFacts facts;
+    facts.setupComplete = true;
+    facts.failure = CheckFailure::unauthorized;
+    // Numbered like a check, so a check already under way lands as stale.
+    apply(++m_nextCheckId, state, facts, GovernanceVerdict::judge(facts), {}, QString());
 }
 
 void HealthCheckService::setAuditRecorder(AuditRecorder *audit) {

@@ -64,6 +64,8 @@ signals:
 private:
     void apply(quint64 checkId, AppState *state, const GovernanceFacts &facts,
                GovernanceVerdict verdict, const QList<TeamMember> &team, const QString &directory);
+    // Offline with the refused sign-in as the reason, without asking GitHub.
+    void applySignInRefused(AppState *state);
     // One line to the temporary-directory log, stamped with the clock.
     void debugLog(const QString &message);
 

@@ -88,7 +88,9 @@ public:
     void setProtectionFindings(const QStringList &value);
     QStringList fileFindings() const { return m_fileFindings; }
     void setFileFindings(const QStringList &value);
-    // The last check was refused by GitHub (401): the sign-in needs renewing.
+    // GitHub no longer accepts the stored sign-in (a check got 401, the
+    // refresh was refused, or no token was found): it needs renewing, and
+    // only a check GitHub answers or a reconnect clears it.
     bool checkSignInRefused() const { return m_checkSignInRefused; }
     void setCheckSignInRefused(bool value);
 

@@ -8,7 +8,9 @@
 #include "CommandLine.h"
 #include "DesktopShell.h"
 #include "GitHubTestBench.h"
+#include "GovernanceFiles.h"
 #include "HealthCheckService.h"
+#include "KeychainService.h"
 #include "LaunchOptions.h"
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
@@ -29,6 +31,7 @@ namespace {
 
 const QString kUser = GitHubTestBench::user;
 const QString kOrg = GitHubTestBench::org;
+const QString kPastExpiry = QStringLiteral("2001-01-01T00:00:00Z");
 
 bool writeFile(const QString &path, const QByteArray &bytes) {
     QFile file(path);
@@ -91,6 +94,36 @@ private:
                                                     m_health.get(), m_audit.get()},
                                           m_bench->tempLog(), options);
         return m_delegate.get();
+    }
+
+    // A set-up machine (acme/ops, governed by alice) launched with its
+    // sign-in lost the way `loss` says, once the launch check has seen it.
+    AppDelegate *launchWithLostSignIn(const QString &loss) {
+        if (!m_bench->provision(GovernanceFiles::compose(kUser, kOrg)))
+            return nullptr;
+        if (loss == "revoked" && m_bench->signInDirect())
+            m_bench->emulator.revokeToken(*m_bench->gitHub->oauthToken());
+        else if (loss == "refresh refused")
+            m_bench->restore(m_bench->emulator.issueToken(kUser), "ghr_revoked", kPastExpiry);
+        m_bench->gitHub = m_bench->makeService();
+        restart([](AppState &previous) {
+            previous.setGitHubUsername(kUser);
+            previous.setGitHubConnected(true);
+            previous.setSetupComplete(true);
+            chooseRepo(previous);
+        });
+        AppDelegate *delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        if (!QTest::qWaitFor([&] { return m_bench->appState->checkSignInRefused(); }, 15000))
+            return nullptr;
+        return delegate;
+    }
+
+    QString storedAccessToken() const {
+        return AsyncTest::waitFor(
+                   KeychainService::load(QString::fromLatin1(KeychainService::accessTokenKey),
+                                         m_bench->credentialService))
+            .value_or(QString());
     }
 
 private slots:
@@ -522,6 +555,107 @@ private slots:
         QCOMPARE(
             DesktopShell(database.path(), database.path(), database.path()).packageRemovalCommand(),
             command);
+    }
+
+    // However GitHub shows it, a lost sign-in is "offline" with a way back,
+    // in the popover and on the Status page, never "Setup incomplete".
+    void lostSignInOffersReconnect_data() {
+        QTest::addColumn<QString>("loss");
+        for (const char *loss : {"no tokens", "revoked", "refresh refused"})
+            QTest::newRow(loss) << QString(loss);
+    }
+    void lostSignInOffersReconnect() {
+        QFETCH(QString, loss);
+        AppDelegate *delegate = launchWithLostSignIn(loss);
+        QVERIFY(delegate);
+        QTRY_COMPARE_WITH_TIMEOUT(m_bench->appState->machineStatus(), MachineStatusState::offline,
+                                  15000);
+        QCOMPARE(labelText(delegate->popover(), "popoverStatusLabel"),
+                 QString("Offline \u2014 using cache"));
+        QVERIFY(shownIn(delegate->popover(), "signInLostText"));
+        QVERIFY(shownIn(delegate->popover(), "reconnectGitHubButton"));
+        delegate->openStatusPage();
+        auto *dashboard = visibleChild<MainWindowView>(delegate->settingsWindow(), QString());
+        QVERIFY(shownIn(dashboard->currentPage(), "reconnectGitHubButton"));
+    }
+
+    // Reconnecting from the popover, through the browser and the relay: the
+    // owner's sign-in resumes the checks; anyone else's, or one GitHub
+    // refuses, ends with its reason and the old state, tokens included.
+    void reconnectKeepsTheSetup_data() {
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<bool>("codeRefused");
+        QTest::addColumn<QString>("problem"); // empty: reconnected
+        QTest::newRow("same account") << kUser << false << QString();
+        QTest::newRow("another account")
+            << "bob" << false
+            << "You signed in as @bob, but acme/ops is governed by @alice. Sign in as @alice to "
+               "reconnect.";
+        QTest::newRow("GitHub refuses the code")
+            << QString() << true
+            << "The GitHub sign-in didn't complete. The code passed is incorrect or expired.";
+    }
+    void reconnectKeepsTheSetup() {
+        QFETCH(QString, account);
+        QFETCH(bool, codeRefused);
+        QFETCH(QString, problem);
+        AppDelegate *delegate = launchWithLostSignIn("revoked");
+        QVERIFY(delegate);
+        AppState *state = m_bench->appState.get();
+        const QString oldToken = *m_bench->gitHub->oauthToken();
+        m_bench->emulator.setAutoApprove(true);
+        m_bench->emulator.setAuthorizingUser(account.isEmpty() ? kUser : account);
+        if (codeRefused)
+            m_bench->emulator.injectFault(
+                "POST", "/login/oauth/access_token",
+                GitHubEmulator::Fault::fixed(
+                    200, R"({"error":"bad_verification_code",)"
+                         R"("error_description":"The code passed is incorrect or expired."})"));
+        delegate->popover()->findChild<QPushButton *>("reconnectGitHubButton")->click();
+        QCOMPARE(m_browser.opened.size(), 1);
+        QNetworkAccessManager browser;
+        const QUrl callback = followToApplication(browser, m_browser.opened.first());
+        QSignalSpy handled(delegate, &AppDelegate::callbackHandled);
+        delegate->handleUrl(callback);
+        QVERIFY(handled.wait(20000));
+
+        auto *dashboard = visibleChild<MainWindowView>(delegate->settingsWindow(), QString());
+        QVERIFY(dashboard);
+        QCOMPARE(dashboard->selectedItem(), SidebarItem::status);
+        QWidget *page = dashboard->currentPage();
+        QVERIFY(state->setupComplete());
+        QCOMPARE(state->gitHubUsername(), kUser);
+        QCOMPARE(state->selectedOrg()->login, kOrg);
+        QCOMPARE(state->repoName(), QString("ops"));
+        QCOMPARE(state->gitHubSignInPhase(), GitHubSignInPhase::idle);
+        QVERIFY(m_audit->trail().verify().intact);
+        // The newest sign-in line; a status line may already follow it.
+        AuditRecord last;
+        for (const AuditRecord &record : m_audit->trail().records()) {
+            if (record.kind == "signin") {
+                last = record;
+                break;
+            }
+        }
+        QCOMPARE(last.details.value("actor").toString(), account);
+        if (problem.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(state->machineStatus(), MachineStatusState::protected_,
+                                      20000);
+            QVERIFY(!state->checkSignInRefused());
+            QVERIFY(m_health->isHeartbeatRunning());
+            QVERIFY(m_bench->gitHub->oauthToken() != oldToken);
+            QCOMPARE(storedAccessToken(), *m_bench->gitHub->oauthToken());
+            QVERIFY(!shownIn(page, "reconnectGitHub"));
+            QCOMPARE(last.message, QString("Reconnected GitHub as @alice"));
+        } else {
+            QCOMPARE(labelText(page, "reconnectProblemText"), problem);
+            QVERIFY(shownIn(page, "reconnectGitHubButton"));
+            QCOMPARE(m_bench->gitHub->oauthToken(), std::optional<QString>(oldToken));
+            QCOMPARE(storedAccessToken(), oldToken);
+            QVERIFY(state->checkSignInRefused());
+            QCOMPARE(state->machineStatus(), MachineStatusState::offline);
+            QCOMPARE(last.message, "Reconnecting GitHub failed: " + problem);
+        }
     }
 };
 

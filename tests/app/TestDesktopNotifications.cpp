@@ -117,8 +117,8 @@ private slots:
             step(S::tamperAlert, {kWeakened}, kWeakened)};
         QTest::newRow("a refused sign-in is told once and not as an outage")
             << QList<Step>{step(S::offline, {},
-                                "GitHub refused the stored sign-in. Open KeelMark "
-                                "and connect GitHub again to keep checking.",
+                                "GitHub no longer accepts KeelMark's sign-in. Open "
+                                "KeelMark and reconnect GitHub to keep checking.",
                                 0, true),
                            step(S::offline, {}, {}, 9, true), step(S::protected_, {}, kRestored)};
         QTest::newRow("setup mode forgets: nothing to restore, the next alert is news")

@@ -1,5 +1,6 @@
 #include "GitHubTestBench.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QTest>
 
@@ -175,6 +176,60 @@ private slots:
             {"dave", MachineRole::freelancer}, {"erin", MachineRole::ceo},
             {"fay", MachineRole::staff},       {"gus", MachineRole::staff}};
         QCOMPARE(roles, expected);
+    }
+
+    // Files put back by blob id: one commit that sends no content, none when
+    // main holds them already, and GitHub's 422 for a blob it never had.
+    void writeBlobIds_data() {
+        QTest::addColumn<QString>("change"); // what happened to a.md since "approved"
+        QTest::addColumn<bool>("knownBlob");
+        QTest::addColumn<int>("commitsAdded");
+        QTest::newRow("edited file back") << "edit" << true << 1;
+        QTest::newRow("deleted file added back") << "delete" << true << 1;
+        QTest::newRow("unchanged: no commit") << "none" << true << 0;
+        QTest::newRow("unknown blob refused") << "edit" << false << 0;
+    }
+    void writeBlobIds() {
+        QFETCH(QString, change);
+        QFETCH(bool, knownBlob);
+        QFETCH(int, commitsAdded);
+        emulator().createRepoDirect(kOrg, kRepo);
+        const QByteArray approved = "approved\n";
+        emulator().writeFileDirect(kOrg, kRepo, "docs/a.md", approved);
+        emulator().writeFileDirect(kOrg, kRepo, "b.md", "untouched\n");
+        if (change != "none")
+            emulator().writeFileDirect(kOrg, kRepo, "docs/a.md",
+                                       change == "edit" ? std::optional<QByteArray>("x\n")
+                                                        : std::nullopt);
+        const QString before = emulator().mainHeadSha(kOrg, kRepo);
+        const QByteArray object = "blob " + QByteArray::number(approved.size()) + '\0' + approved;
+        const QString blob =
+            knownBlob ? QCryptographicHash::hash(object, QCryptographicHash::Sha1).toHex()
+                      : QString(40, u'e');
+        emulator().clearRequests();
+
+        const auto error = GitHubTestBench::errorOf(
+            gitHub().writeBlobIds(kOrg, kRepo, {{"docs/a.md", blob}}, "Restore"));
+        const QString head = emulator().mainHeadSha(kOrg, kRepo);
+        QVERIFY(emulator().requests("POST", "/repos/acme/ops/git/blobs").isEmpty());
+        if (!knownBlob) {
+            QVERIFY2(error && error->detail().contains("is not a valid blob"),
+                     error ? qPrintable(error->detail()) : "no error");
+            QCOMPARE(head, before);
+            return;
+        }
+        QVERIFY2(!error, error ? qPrintable(error->detail()) : "");
+        QCOMPARE(emulator().fileOnMain(kOrg, kRepo, "docs/a.md"), std::optional(approved));
+        QCOMPARE(emulator().fileOnMain(kOrg, kRepo, "b.md"),
+                 std::optional(QByteArray("untouched\n")));
+        const auto trees = emulator().requests("POST", "/repos/acme/ops/git/trees");
+        QCOMPARE(trees.size(), 1);
+        QVERIFY(
+            !trees[0].json().toObject().value("tree").toArray()[0].toObject().contains("content"));
+        if (commitsAdded == 0)
+            QCOMPARE(head, before);
+        else
+            QCOMPARE(emulator().commitParents(kOrg, kRepo, head), QStringList{before});
     }
 };
 

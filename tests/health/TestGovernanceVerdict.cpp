@@ -231,7 +231,7 @@ private slots:
             << QStringList{"GitHub's rate limit is used up; checking again later"} << QString();
         QTest::newRow("sign-in refused")
             << offline(CheckFailure::unauthorized) << MachineStatusState::offline
-            << QStringList{"GitHub refused the sign-in"} << QString();
+            << QStringList{"GitHub no longer accepts KeelMark's sign-in"} << QString();
         QTest::newRow("setup incomplete, offline") << Change([](GovernanceFacts &f) {
             f.setupComplete = false;
             f.failure = CheckFailure::unreachable;

@@ -97,7 +97,9 @@ private slots:
             {"GitHub unreachable", "timeout", "1111", offline, "GitHub could not be reached"},
             {"GitHub 5xx", "500", "1111", offline, "server error"},
             {"rate limit spent", "rateLimit", "1111", offline, "rate limit is used up"},
-            {"sign-in refused", "401", "1111", offline, "GitHub refused the sign-in"},
+            {"sign-in refused", "401", "1111", offline, "GitHub no longer accepts KeelMark's sign-in"},
+            {"refresh refused", "refreshRefused", "1111", offline, "GitHub no longer accepts KeelMark's sign-in"},
+            {"no token stored", "noToken", "1111", offline, "GitHub no longer accepts KeelMark's sign-in"},
             // clang-format on
         };
         for (const auto &row : rows)
@@ -160,6 +162,11 @@ private slots:
                 GitHubEmulator::Fault::fixed(kind.toInt(), R"({"message":"x"})"));
         } else if (kind == "rateLimit") {
             emulator().injectFault("*", "/**", GitHubEmulator::Fault::rateLimit());
+        } else if (kind == "refreshRefused") {
+            QVERIFY(m_bench->restore(*m_bench->gitHub->oauthToken(), "ghr_revoked",
+                                     "2001-01-01T00:00:00Z"));
+        } else if (kind == "noToken") {
+            m_bench->restore({});
         }
         makeService(std::chrono::seconds(60), kNow.addSecs(60));
         AuditRecorder audit(m_bench->stateDir.path());
@@ -186,7 +193,8 @@ private slots:
         QCOMPARE(state().lastHeartbeat(),
                  std::optional<QDateTime>(
                      status == MachineStatusState::offline ? kNow : kNow.addSecs(60)));
-        QCOMPARE(state().checkSignInRefused(), kind == "401");
+        QCOMPARE(state().checkSignInRefused(),
+                 kind == "401" || kind == "refreshRefused" || kind == "noToken");
     }
 
     // Nothing changed: one round trip, every read answered 304 (free of
@@ -299,6 +307,32 @@ private slots:
                                  30000);
         QVERIFY(AsyncTest::waitFor(m_bench->gitHub->repoExists("acme", "ops")));
         QCOMPARE(finished.count(), seen);
+    }
+
+    // A refused sign-in pauses the beat instead of collecting the same 401
+    // every interval; a check asked for still goes out, and the first one
+    // GitHub answers lets the beat go on.
+    void heartbeatWaitsWhileTheSignInIsRefused() {
+        emulator().injectFault(
+            "GET", "/repos/acme/ops/**",
+            GitHubEmulator::Fault::fixed(401, R"({"message":"Bad credentials"})"));
+        makeService(std::chrono::milliseconds(50));
+        QSignalSpy finished(m_service.get(), &HealthCheckService::healthCheckFinished);
+        m_service->startHeartbeat(&state());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QVERIFY(state().checkSignInRefused());
+        QTest::qWait(100);
+        emulator().clearRequests();
+        QTest::qWait(400);
+        QCOMPARE(emulator().requests().size(), 0);
+        QCOMPARE(state().machineStatus(), MachineStatusState::offline);
+
+        emulator().clearFaults();
+        check();
+        QVERIFY(!state().checkSignInRefused());
+        QCOMPARE(state().machineStatus(), MachineStatusState::protected_);
+        const qsizetype seen = finished.count();
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() > seen + 1, 30000);
     }
 
     // "@" + owner as a whole handle, never a prefix of a longer one.

@@ -2,6 +2,7 @@
 
 #include "AccountActions.h"
 #include "AppState.h"
+#include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "Widgets.h"
 
@@ -146,6 +147,7 @@ QWidget *GitHubPageView::createProtectionBlock() {
     m_findings->setWordWrap(true);
     lines->addWidget(m_findings);
     lines->addWidget(new RestoreProtectionAction(m_context, block));
+    lines->addWidget(new RestoreFilesAction(m_context, block));
     return block;
 }
 

@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "BuildConfig.h"
 #include "Icons.h"
+#include "ReconnectAction.h"
 #include "Style.h"
 #include "Widgets.h"
 
@@ -35,6 +36,8 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
     , m_context(context) {
     setObjectName(QStringLiteral("menuBarPopover"));
     setFixedWidth(width);
+    // Taller only while it has more to say (a lost sign-in).
+    setMinimumHeight(height);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
@@ -70,6 +73,7 @@ MenuBarPopoverView::MenuBarPopoverView(const UiContext &context,
     m_repoText->setObjectName(QStringLiteral("popoverRepoText"));
     repo->addWidget(m_repoText, 1);
     column->addWidget(m_repoRow);
+    column->addWidget(new ReconnectAction(m_context, this));
     column->addWidget(Style::divider(Qt::Horizontal, this));
 
     auto *open = commandButton(QStringLiteral("gear"), QStringLiteral("Open Settings"),

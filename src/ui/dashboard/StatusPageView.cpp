@@ -2,6 +2,8 @@
 
 #include "AppState.h"
 #include "LocaleFormat.h"
+#include "ReconnectAction.h"
+#include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "Widgets.h"
 
@@ -57,12 +59,14 @@ StatusPageView::StatusPageView(const UiContext &context, QWidget *parent)
     QVBoxLayout *rows = nullptr;
     page->addWidget(section("Governance", &rows));
     m_gitHubRow = addStatusRow(rows, "GitHub", "gitHubRow");
+    rows->addWidget(new ReconnectAction(m_context, this));
     m_codeownersRow = addStatusRow(rows, "CODEOWNERS", "codeownersRow");
     m_branchProtectionRow = addStatusRow(rows, "Branch protection", "branchProtectionRow");
     rows->addWidget(new RestoreProtectionAction(m_context, this));
     m_filesRow = addStatusRow(rows, "Governance files", "governanceFilesRow");
     m_filesRow->valueLabel()->setWordWrap(true);
     m_filesRow->valueLabel()->setObjectName("governanceFilesValue");
+    rows->addWidget(new RestoreFilesAction(m_context, this));
     m_branchProtectionRow->valueLabel()->setWordWrap(true);
     m_tokensUnsavedNote = Widgets::text(
         "Your GitHub sign-in couldn't be saved in the system keyring. KeelMark keeps working "

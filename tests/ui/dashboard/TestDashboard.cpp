@@ -1,19 +1,24 @@
 // The dashboard offscreen, driven through AppState: the window and its
 // sidebar, each page's states that can go wrong, and "Check Now" and
 // "Refresh" running real health checks against the emulator, and
-// "Restore Protection" putting the rules back.
+// "Restore Protection" putting the rules back, "Restore Governance Files"
+// and "Accept This Change" recovering from drift.
 
 #include "AccountActions.h"
 #include "AuditExport.h"
 #include "AuditPageView.h"
 #include "AuditRecorder.h"
+#include "BaselineStore.h"
 #include "GitHubPageView.h"
 #include "GitHubTestBench.h"
+#include "GovernanceBlobIds.h"
 #include "GovernanceFiles.h"
 #include "HealthCheckService.h"
 #include "KeychainService.h"
 #include "LocaleFormat.h"
 #include "MainWindowView.h"
+#include "MenuBarPopoverView.h"
+#include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "SecurityPageView.h"
 #include "SettingsPageView.h"
@@ -819,6 +824,233 @@ private slots:
         QVERIFY(
             notice.contains(command.isEmpty() ? "remove it the way you installed it" : command));
         QVERIFY2(!notice.contains("Not everything"), qPrintable(notice));
+    }
+
+    // Governance files changed behind the app's back, then "Restore
+    // Governance Files": the approved bytes back in one commit that uploads
+    // no blob, protection on whatever happened, GitHub's words on failure.
+    void restoreFiles_data() {
+        QTest::addColumn<bool>("gitHubPage");
+        QTest::addColumn<bool>("deleted");     // the file deleted rather than edited
+        QTest::addColumn<bool>("provisional"); // no baseline recorded before the tamper
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QString>("refusal");  // GitHub's 422 on moving main, or empty
+        QTest::addColumn<bool>("reviewedToo"); // another file changed through an approved review
+        QTest::newRow("edited, status page")
+            << false << false << false << true << QString() << false;
+        QTest::newRow("deleted, github page")
+            << true << true << false << true << QString() << false;
+        // The composed files' blobs never reached GitHub: their contents go up.
+        QTest::newRow("no baseline recorded")
+            << false << false << true << true << QString() << false;
+        QTest::newRow("declined") << false << false << false << false << QString() << false;
+        QTest::newRow("commit refused")
+            << true << false << false << true << "Update is not a fast forward" << false;
+        // The reviewed change is kept; only the drifted file goes back.
+        QTest::newRow("beside a reviewed change")
+            << false << false << false << true << QString() << true;
+    }
+    void restoreFiles() {
+        QFETCH(bool, gitHubPage);
+        QFETCH(bool, deleted);
+        QFETCH(bool, provisional);
+        QFETCH(bool, confirm);
+        QFETCH(QString, refusal);
+        QFETCH(bool, reviewedToo);
+        const QString org = GitHubTestBench::org, repo = GitHubTestBench::repo;
+        QList<FileEntry> approved = GovernanceFiles::compose(GitHubTestBench::user, org);
+        const QString path = ".github/CODEOWNERS";
+        QList<FileEntry> provisioned = approved;
+        for (FileEntry &file : provisioned) {
+            if (provisional && file.path == path)
+                file.content += "# edited before KeelMark looked\n";
+        }
+        QVERIFY(m_bench->signInDirect());
+        m_state->setGitHubUsername(GitHubTestBench::user);
+        chooseRepo(*m_state);
+        QVERIFY(m_bench->provision(provisioned));
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        std::unique_ptr<QWidget> page;
+        if (gitHubPage)
+            page = std::make_unique<GitHubPageView>(withTrail);
+        else
+            page = std::make_unique<StatusPageView>(withTrail);
+        page->show();
+        auto *action = page->findChild<RestoreFilesAction *>();
+        if (!provisional) {
+            AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+            QVERIFY(!action->isVisible());
+        }
+        if (reviewedToo) {
+            const QByteArray reviewed = "# Reviewed\n";
+            const auto merged = m_bench->emulator.pullRequestAs(
+                org, repo, "bob", {{"CLAUDE.md", reviewed}}, {GitHubTestBench::user}, "bob");
+            QVERIFY2(!merged.mergeSha.isEmpty(), qPrintable(merged.message));
+            for (FileEntry &file : approved) {
+                if (file.path == "CLAUDE.md")
+                    file.content = QString::fromUtf8(reviewed);
+            }
+        }
+        const QString tampered = m_bench->emulator.writeFileDirect(
+            org, repo, path, deleted ? std::nullopt : std::optional<QByteArray>("* @mallory\n"),
+            "Take over");
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QVERIFY(action->isVisible());
+        if (!refusal.isEmpty())
+            m_bench->emulator.injectFault(
+                "PATCH", "/repos/acme/ops/git/refs/heads/main",
+                GitHubEmulator::Fault::fixed(
+                    422, QJsonDocument(QJsonObject{{"message", refusal}}).toJson()));
+        m_bench->emulator.clearRequests();
+        QStringList asked;
+        action->setConfirmation([&](QWidget *, RestoreFilesAction::Command command,
+                                    const QString &repository, const QStringList &paths) {
+            asked << repository + ' ' + paths.join(',');
+            return command == RestoreFilesAction::Command::restore && confirm;
+        });
+        auto *button = page->findChild<QPushButton *>("restoreFilesButton");
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(asked, QStringList{"acme/ops " + path});
+        if (!confirm) {
+            QVERIFY(m_bench->apiCalls().isEmpty());
+            QVERIFY(audit.trail().records().isEmpty());
+            return;
+        }
+        QCOMPARE(button->text(), QString("Restoring…"));
+        QVERIFY(!page->findChild<QPushButton *>("acceptChangeButton")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 30000);
+
+        QVERIFY(m_bench->emulator.requests("POST", "/repos/acme/ops/git/blobs").isEmpty());
+        QCOMPARE(m_bench->emulator.protectionOf(org, repo),
+                 std::optional(GitHubTestBench::protectionRules()));
+        const QList<AuditRecord> records = audit.trail().records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().kind, QString("restore"));
+        const QString head = m_bench->emulator.mainHeadSha(org, repo);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(head, tampered);
+            QVERIFY(action->isVisible());
+            QVERIFY(labelText(page.get(), "restoreFilesMessage").contains(refusal));
+            QVERIFY(records.first().message.endsWith("failed: " + refusal));
+            return;
+        }
+        QCOMPARE(m_bench->emulator.commitParents(org, repo, head), QStringList{tampered});
+        for (const FileEntry &file : approved)
+            QCOMPARE(m_bench->emulator.fileOnMain(org, repo, file.path),
+                     std::optional(file.content.toUtf8()));
+        QCOMPARE(records.first().details.value("commit").toString(), head);
+        // The restore commit itself is no drift: the files are the approved ones.
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+        QVERIFY(!action->isVisible());
+    }
+
+    // "Accept This Change": main's files become the approved baseline, owned
+    // by the one who accepted, and later checks measure against them.
+    void acceptMovesTheBaseline() {
+        provisionSignedIn();
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        StatusPageView page(withTrail);
+        page.show();
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        const QString head = m_bench->emulator.writeFileDirect(
+            GitHubTestBench::org, GitHubTestBench::repo, "CLAUDE.md", "# Ours now\n", "Edit");
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::tamperAlert);
+        page.findChild<RestoreFilesAction *>()->setConfirmation(
+            [](QWidget *, RestoreFilesAction::Command command, const QString &,
+               const QStringList &) { return command == RestoreFilesAction::Command::accept; });
+        auto *button = page.findChild<QPushButton *>("acceptChangeButton");
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 30000);
+
+        const PersistenceService persistence(m_state->appDirectory());
+        const auto baseline = BaselineStore(persistence).load();
+        QVERIFY(baseline);
+        QCOMPARE(baseline->commitSha, head);
+        QCOMPARE(baseline->acceptedBy, GitHubTestBench::user);
+        QCOMPARE(baseline->blobIds.value("CLAUDE.md"),
+                 GovernanceBlobIds::ofContent("# Ours now\n"));
+        QCOMPARE(audit.trail().records().size(), 1);
+        QCOMPARE(audit.trail().records().first().kind, QString("accept"));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+        // Nothing is written to GitHub, and the next check stays clean.
+        QVERIFY(m_bench->emulator.mainHeadSha(GitHubTestBench::org, GitHubTestBench::repo) == head);
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+    }
+
+    // Closing the page mid-restore must neither crash nor lose the outcome.
+    void pageGoneWhileRestoringFiles() {
+        provisionSignedIn();
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        m_bench->emulator.writeFileDirect(GitHubTestBench::org, GitHubTestBench::repo, "CLAUDE.md",
+                                          "# Ours now\n");
+        AsyncTest::waitFor(m_health->performHealthCheck(m_state));
+        QTemporaryDir dir;
+        AuditRecorder audit(dir.path());
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        m_bench->emulator.setLatency(100);
+        QSignalSpy finished(m_health.get(), &HealthCheckService::healthCheckFinished);
+        {
+            GitHubPageView page(withTrail);
+            page.show();
+            page.findChild<RestoreFilesAction *>()->setConfirmation(
+                [](QWidget *, RestoreFilesAction::Command, const QString &, const QStringList &) {
+                    return true;
+                });
+            QTest::mouseClick(page.findChild<QPushButton *>("restoreFilesButton"), Qt::LeftButton);
+        }
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+        QCOMPARE(audit.trail().records().size(), 1);
+    }
+
+    // A lost sign-in on both surfaces that show the status: the sentence,
+    // "Reconnect GitHub" starting the browser sign-in, Cancel, a failed
+    // reconnect's message; nothing of it before setup has finished.
+    void reconnectOffered_data() {
+        QTest::addColumn<bool>("popover");
+        QTest::newRow("status page") << false;
+        QTest::newRow("popover") << true;
+    }
+    void reconnectOffered() {
+        QFETCH(bool, popover);
+        BrowserStub browser;
+        std::unique_ptr<QWidget> view;
+        if (popover)
+            view = std::make_unique<MenuBarPopoverView>(context(), nullptr, nullptr);
+        else
+            view = std::make_unique<StatusPageView>(context());
+        view->show();
+        QVERIFY(!shownIn(view.get(), "reconnectGitHub"));
+        m_state->setCheckSignInRefused(true);
+        QVERIFY(shownIn(view.get(), "signInLostText"));
+        QVERIFY(labelText(view.get(), "signInLostText")
+                    .startsWith("GitHub no longer accepts KeelMark's sign-in."));
+
+        QTest::mouseClick(view->findChild<QPushButton *>("reconnectGitHubButton"), Qt::LeftButton);
+        QCOMPARE(browser.opened.size(), 1);
+        QCOMPARE(browser.opened.first().path(), QString("/login/oauth/authorize"));
+        QVERIFY(!shownIn(view.get(), "reconnectGitHubButton"));
+        QCOMPARE(labelText(view.get(), "reconnectProgressText"),
+                 QString("Waiting for your browser…"));
+        QTest::mouseClick(view->findChild<QPushButton *>("cancelReconnectButton"), Qt::LeftButton);
+        QVERIFY(shownIn(view.get(), "reconnectGitHubButton"));
+        QVERIFY(!shownIn(view.get(), "reconnectProgressText"));
+
+        const QString refusal = "You signed in as @bob, but acme/ops is governed by @alice.";
+        m_state->setGitHubSignInProblem(refusal);
+        QVERIFY(shownIn(view.get(), "reconnectProblemText"));
+        QCOMPARE(labelText(view.get(), "reconnectProblemText"), refusal);
+        m_state->setSetupComplete(false);
+        QVERIFY(!shownIn(view.get(), "reconnectGitHub"));
     }
 };
 
