@@ -320,6 +320,10 @@ HttpReply EmulatorBackend::handleApi(const HttpExchange &req) {
                  "https://developer.github.com for other possible causes.\n";
         return r;
     }
+    if (std::optional<HttpReply> app = routeAppRequest(req)) {
+        addCommonHeaders(*app, caller);
+        return *app;
+    }
     const QByteArray auth = req.header("authorization").trimmed();
     if (!auth.isEmpty()) {
         const int space = auth.indexOf(' ');

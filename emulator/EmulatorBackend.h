@@ -293,6 +293,10 @@ private:
     HttpReply authorizePage(const HttpExchange &req);
     HttpReply authorizeDecision(const HttpExchange &req);
     HttpReply accessToken(const HttpExchange &req);
+    // Requests the OAuth app makes as itself (HTTP basic with its client id
+    // and secret) rather than as a user; nothing when `req` is not one.
+    std::optional<HttpReply> routeAppRequest(const HttpExchange &req);
+    HttpReply deleteGrant(const HttpExchange &req, const QString &clientId);
     HttpReply tokenReply(const HttpExchange &req, const QJsonObject &body) const;
     HttpReply tokenError(const HttpExchange &req, const QString &error, const QString &description,
                          const QString &anchor) const;

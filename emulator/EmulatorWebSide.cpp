@@ -4,6 +4,8 @@
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace ghemu {
@@ -337,6 +339,57 @@ HttpReply EmulatorBackend::accessToken(const HttpExchange &req) {
     if (!users.count(code.userKey))
         return badCode();
     return tokenReply(req, issueTokenPair(code.userKey, clientId));
+}
+
+std::optional<HttpReply> EmulatorBackend::routeAppRequest(const HttpExchange &req) {
+    struct AppRoute {
+        QByteArray method;
+        QRegularExpression path; // the client id is the first capture
+        HttpReply (EmulatorBackend::*handle)(const HttpExchange &, const QString &);
+    };
+    static const QList<AppRoute> routes{
+        {"DELETE", QRegularExpression(QStringLiteral("^/applications/([^/]+)/grant$")),
+         &EmulatorBackend::deleteGrant},
+    };
+    for (const AppRoute &route : routes) {
+        const QRegularExpressionMatch match = route.path.match(req.path);
+        if (route.method == req.method && match.hasMatch())
+            return (this->*route.handle)(req, match.captured(1));
+    }
+    return std::nullopt;
+}
+
+HttpReply EmulatorBackend::deleteGrant(const HttpExchange &req, const QString &clientId) {
+    const QString doc = QStringLiteral("rest/apps/oauth-applications#delete-an-app-authorization");
+    const QByteArray auth = req.header("authorization").trimmed();
+    if (!auth.toLower().startsWith("basic "))
+        return error(401, QStringLiteral("Requires authentication"), doc);
+    const QByteArray pair = QByteArray::fromBase64(auth.mid(6).trimmed());
+    const qsizetype colon = pair.indexOf(':');
+    if (colon < 0 || QString::fromUtf8(pair.left(colon)) != app.clientId ||
+        QString::fromUtf8(pair.mid(colon + 1)) != app.clientSecret)
+        return error(401, QStringLiteral("Bad credentials"), doc);
+    // GitHub hides other apps' authorisations.
+    if (clientId != app.clientId)
+        return notFound(doc);
+    const QJsonValue token = QJsonDocument::fromJson(req.body).object().value("access_token");
+    if (!token.isString() || token.toString().isEmpty())
+        return validation(QStringLiteral("Invalid request.\n\n\"access_token\" wasn't supplied."),
+                          doc);
+    const auto it = tokens.find(token.toString());
+    if (it == tokens.end() || it->second.refresh || it->second.clientId != clientId ||
+        !it->second.usable(QDateTime::currentDateTimeUtc()))
+        return notFound(doc);
+    // The grant is the user's authorisation of the app: every token of
+    // theirs for it stops working, refresh tokens included.
+    const QString userKey = it->second.userKey;
+    for (auto &[text, held] : tokens) {
+        if (held.userKey == userKey && held.clientId == clientId)
+            held.revoked = true;
+    }
+    HttpReply reply;
+    reply.status = 204;
+    return reply;
 }
 
 } // namespace ghemu

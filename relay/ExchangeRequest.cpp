@@ -8,10 +8,20 @@
 
 namespace {
 
-std::optional<ExchangeRequest> reject(QString *error, const QString &reason) {
+std::nullopt_t reject(QString *error, const QString &reason) {
     if (error)
         *error = reason;
     return std::nullopt;
+}
+
+std::optional<QJsonObject> parseObject(const QByteArray &body, QString *error) {
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return reject(error, QStringLiteral("The body is not valid JSON."));
+    if (!document.isObject())
+        return reject(error, QStringLiteral("The body must be a JSON object."));
+    return document.object();
 }
 
 // A field the relay forwards must be a non-empty string.
@@ -44,13 +54,10 @@ QString unknownFieldMessage(const QString &key) {
 } // namespace
 
 std::optional<ExchangeRequest> parseExchangeRequest(const QByteArray &body, QString *error) {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return reject(error, QStringLiteral("The body is not valid JSON."));
-    if (!document.isObject())
-        return reject(error, QStringLiteral("The body must be a JSON object."));
-    const QJsonObject object = document.object();
+    const std::optional<QJsonObject> parsed = parseObject(body, error);
+    if (!parsed)
+        return std::nullopt;
+    const QJsonObject &object = *parsed;
 
     ExchangeRequest request;
     QString reason;
@@ -80,6 +87,21 @@ std::optional<ExchangeRequest> parseExchangeRequest(const QByteArray &body, QStr
         return reject(error, reason);
     request.kind = ExchangeRequest::Kind::Code;
     return request;
+}
+
+std::optional<QString> parseRevokeRequest(const QByteArray &body, QString *error) {
+    const std::optional<QJsonObject> object = parseObject(body, error);
+    if (!object)
+        return std::nullopt;
+    if (const QString key = firstUnknownKey(*object, {"access_token"}); !key.isEmpty())
+        return reject(error, unknownFieldMessage(key));
+    if (!object->contains(QLatin1String("access_token")))
+        return reject(error, QStringLiteral("\"access_token\" is missing."));
+    QString token;
+    QString reason;
+    if (!takeString(*object, QStringLiteral("access_token"), &token, &reason))
+        return reject(error, reason);
+    return token;
 }
 
 QByteArray tokenEndpointForm(const ExchangeRequest &request, const QString &clientId,

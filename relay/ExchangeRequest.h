@@ -23,3 +23,8 @@ std::optional<ExchangeRequest> parseExchangeRequest(const QByteArray &body, QStr
 // The form body for GitHub's token endpoint, with the relay's credentials.
 QByteArray tokenEndpointForm(const ExchangeRequest &request, const QString &clientId,
                              const QString &clientSecret);
+
+// What the app may ask of /v1/github/revoke: exactly {"access_token"}, a
+// non-empty string; gives the token back, or nothing and a reason in *error
+// that never echoes a value.
+std::optional<QString> parseRevokeRequest(const QByteArray &body, QString *error);

@@ -56,6 +56,22 @@ bool readPositive(const QProcessEnvironment &env, const char *name, int &out, QS
     return true;
 }
 
+// Leaves `out` alone when the variable is not set.
+bool readBaseUrl(const QProcessEnvironment &env, const char *name, const QString &example,
+                 QUrl &out, QString *error) {
+    const QString url = value(env, name);
+    if (url.isEmpty())
+        return true;
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty() ||
+        (parsed.scheme() != QLatin1String("https") && parsed.scheme() != QLatin1String("http")) ||
+        parsed.hasQuery() || parsed.hasFragment())
+        return fail(error, QStringLiteral("%1 must be an http(s) base address such as %2, not %3")
+                               .arg(QString::fromLatin1(name), example, url));
+    out = parsed;
+    return true;
+}
+
 } // namespace
 
 std::optional<RelayConfig> relayConfigFromEnvironment(const QProcessEnvironment &env,
@@ -88,19 +104,11 @@ std::optional<RelayConfig> relayConfigFromEnvironment(const QProcessEnvironment 
         }
         config.port = quint16(number);
     }
-    if (const QString url = value(env, RelayEnv::gitHubUrl); !url.isEmpty()) {
-        const QUrl parsed(url, QUrl::StrictMode);
-        if (!parsed.isValid() || parsed.host().isEmpty() ||
-            (parsed.scheme() != QLatin1String("https") &&
-             parsed.scheme() != QLatin1String("http")) ||
-            parsed.hasQuery() || parsed.hasFragment()) {
-            fail(error, QStringLiteral("%1 must be an http(s) base address such as "
-                                       "https://github.com, not %2")
-                            .arg(RelayEnv::gitHubUrl, url));
-            return std::nullopt;
-        }
-        config.gitHubWebUrl = parsed;
-    }
+    if (!readBaseUrl(env, RelayEnv::gitHubUrl, QStringLiteral("https://github.com"),
+                     config.gitHubWebUrl, error) ||
+        !readBaseUrl(env, RelayEnv::gitHubApiUrl, QStringLiteral("https://api.github.com"),
+                     config.gitHubApiUrl, error))
+        return std::nullopt;
     if (const QString scheme = value(env, RelayEnv::appScheme); !scheme.isEmpty()) {
         static const QRegularExpression valid(QStringLiteral("^[a-z][a-z0-9+.-]*$"));
         if (!valid.match(scheme).hasMatch()) {

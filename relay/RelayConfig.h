@@ -17,6 +17,8 @@ struct RelayConfig {
     QString clientSecret{};
     // GitHub's web side; the token endpoint is /login/oauth/access_token under it.
     QUrl gitHubWebUrl = QUrl(QStringLiteral("https://github.com"));
+    // GitHub's REST API; grants are revoked at /applications/{id}/grant under it.
+    QUrl gitHubApiUrl = QUrl(QStringLiteral("https://api.github.com"));
     // The desktop app's URL scheme the callback hands the browser on to.
     QString appScheme = QStringLiteral("keelmark");
     std::chrono::milliseconds upstreamTimeout{10000};
@@ -37,6 +39,7 @@ inline constexpr char clientId[] = "KEELMARK_RELAY_CLIENT_ID";
 inline constexpr char clientSecret[] = "KEELMARK_RELAY_CLIENT_SECRET";
 inline constexpr char clientSecretFile[] = "KEELMARK_RELAY_CLIENT_SECRET_FILE";
 inline constexpr char gitHubUrl[] = "KEELMARK_RELAY_GITHUB_URL";
+inline constexpr char gitHubApiUrl[] = "KEELMARK_RELAY_GITHUB_API_URL";
 inline constexpr char appScheme[] = "KEELMARK_RELAY_APP_SCHEME";
 inline constexpr char upstreamTimeoutMs[] = "KEELMARK_RELAY_UPSTREAM_TIMEOUT_MS";
 inline constexpr char requestTimeoutMs[] = "KEELMARK_RELAY_REQUEST_TIMEOUT_MS";

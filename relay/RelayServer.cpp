@@ -84,6 +84,7 @@ struct RelayServer::PendingExchange {
     RequestLog log;
     bool timedOut = false;
     bool tooLarge = false;
+    bool revoke = false; // a grant deletion rather than a token request
 };
 
 RelayServer::RelayServer(RelayConfig config, QObject *parent)
@@ -100,6 +101,10 @@ RelayServer::RelayServer(RelayConfig config, QObject *parent)
     m_server.route(QStringLiteral("/v1/github/exchange"),
                    [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                        onExchange(request, std::move(responder));
+                   });
+    m_server.route(QStringLiteral("/v1/github/revoke"),
+                   [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                       onRevoke(request, std::move(responder));
                    });
     m_server.route(QStringLiteral("/v1/github/callback"),
                    [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
@@ -166,27 +171,43 @@ QUrl RelayServer::tokenEndpoint() const {
     return url;
 }
 
-void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-    RequestLog log{methodName(request.method()), loggedPath(request), {}};
-    log.timer.start();
+QUrl RelayServer::grantEndpoint() const {
+    QUrl url = m_config.gitHubApiUrl;
+    QString path = url.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path + QStringLiteral("/applications/") + m_config.clientId +
+                QStringLiteral("/grant"));
+    return url;
+}
 
+bool RelayServer::admitJsonPost(const QHttpServerRequest &request, QHttpServerResponder &responder,
+                                const RequestLog &log) {
     if (request.method() != Method::Post) {
         sendError(responder, log, 405, QStringLiteral("method_not_allowed"),
                   QStringLiteral("Use POST for this address."), {{"Allow", "POST"}});
-        return;
+        return false;
     }
     // BoundedTcpServer has already cut off anything far larger; this is the
     // exact limit.
     if (request.body().size() > m_config.maxBodyBytes) {
         sendError(responder, log, 413, QStringLiteral("request_too_large"),
                   QStringLiteral("The body must not exceed %1 bytes.").arg(m_config.maxBodyBytes));
-        return;
+        return false;
     }
     if (!isJsonContentType(request.value("Content-Type"))) {
         sendError(responder, log, 415, QStringLiteral("unsupported_media_type"),
                   QStringLiteral("Send the body as application/json."));
-        return;
+        return false;
     }
+    return true;
+}
+
+void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+    RequestLog log{methodName(request.method()), loggedPath(request), {}};
+    log.timer.start();
+    if (!admitJsonPost(request, responder, log))
+        return;
     QString reason;
     const std::optional<ExchangeRequest> exchange = parseExchangeRequest(request.body(), &reason);
     if (!exchange) {
@@ -200,16 +221,48 @@ void RelayServer::onExchange(const QHttpServerRequest &request, QHttpServerRespo
     upstream.setRawHeader("Accept", "application/json");
     upstream.setHeader(QNetworkRequest::UserAgentHeader,
                        QByteArrayLiteral("keelmark-relay/" KEELMARK_RELAY_VERSION));
-    // Backstop only: the deadline timer below bounds the whole exchange and
+    // Backstop only: the deadline timer of park() bounds the whole exchange and
     // must fire first, so that a slow GitHub is reported as 504, not 502.
     upstream.setTransferTimeout(int(m_config.upstreamTimeout.count()) + 5000);
 
-    auto pending = std::make_unique<PendingExchange>(PendingExchange{
-        std::move(responder), QPointer<QTcpSocket>(), std::move(log), false, false});
-    pending->socket = pending->responder.socket();
-
     QNetworkReply *reply = nextUpstream()->post(
         upstream, tokenEndpointForm(*exchange, m_config.clientId, m_config.clientSecret));
+    park(reply, std::move(responder), std::move(log), false);
+}
+
+void RelayServer::onRevoke(const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+    RequestLog log{methodName(request.method()), loggedPath(request), {}};
+    log.timer.start();
+    if (!admitJsonPost(request, responder, log))
+        return;
+    QString reason;
+    const std::optional<QString> token = parseRevokeRequest(request.body(), &reason);
+    if (!token) {
+        sendError(responder, log, 400, QStringLiteral("invalid_request"), reason);
+        return;
+    }
+
+    QNetworkRequest upstream(grantEndpoint());
+    upstream.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    upstream.setRawHeader("Accept", "application/vnd.github+json");
+    upstream.setRawHeader("X-GitHub-Api-Version", "2022-11-28");
+    upstream.setRawHeader(
+        "Authorization",
+        "Basic " + (m_config.clientId + u':' + m_config.clientSecret).toUtf8().toBase64());
+    upstream.setHeader(QNetworkRequest::UserAgentHeader,
+                       QByteArrayLiteral("keelmark-relay/" KEELMARK_RELAY_VERSION));
+    upstream.setTransferTimeout(int(m_config.upstreamTimeout.count()) + 5000);
+    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("access_token"), *token}})
+                                .toJson(QJsonDocument::Compact);
+    QNetworkReply *reply = nextUpstream()->sendCustomRequest(upstream, "DELETE", body);
+    park(reply, std::move(responder), std::move(log), true);
+}
+
+void RelayServer::park(QNetworkReply *reply, QHttpServerResponder &&responder, RequestLog log,
+                       bool revoke) {
+    auto pending = std::make_unique<PendingExchange>(PendingExchange{
+        std::move(responder), QPointer<QTcpSocket>(), std::move(log), false, false, revoke});
+    pending->socket = pending->responder.socket();
     m_pending.emplace(reply, std::move(pending));
 
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finishExchange(reply); });
@@ -254,21 +307,25 @@ void RelayServer::finishExchange(QNetworkReply *reply) {
         return;
     }
     if (pending->tooLarge) {
-        qCWarning(lcRelay).noquote()
-            << "token endpoint answered more than" << kMaxUpstreamBytes << "bytes";
+        qCWarning(lcRelay).noquote() << (pending->revoke ? "grant endpoint" : "token endpoint")
+                                     << "answered more than" << kMaxUpstreamBytes << "bytes";
         sendError(pending->responder, pending->log, 502, QStringLiteral("upstream_error"),
-                  QStringLiteral("GitHub's answer to the token request was too large."));
+                  QStringLiteral("GitHub's answer was too large."));
         return;
     }
     if (upstreamStatus == 0) {
         qCWarning(lcRelay).noquote()
-            << "token endpoint unreachable:"
+            << (pending->revoke ? "grant endpoint" : "token endpoint") << "unreachable:"
             << QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error());
         sendError(pending->responder, pending->log, 502, QStringLiteral("upstream_unavailable"),
                   QStringLiteral("GitHub could not be reached."));
         return;
     }
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    if (pending->revoke) {
+        finishRevoke(*pending, upstreamStatus, body);
+        return;
+    }
     const QJsonDocument document = QJsonDocument::fromJson(body);
     // GitHub answers bad codes and refresh tokens with HTTP 200 and a JSON
     // error object; those (and any other JSON object) go back unchanged.
@@ -285,6 +342,29 @@ void RelayServer::finishExchange(QNetworkReply *reply) {
         return;
     }
     send(pending->responder, pending->log, upstreamStatus, "application/json", body,
+         {{"Cache-Control", "no-store"}});
+}
+
+void RelayServer::finishRevoke(PendingExchange &pending, int upstreamStatus,
+                               const QByteArray &body) {
+    if (upstreamStatus == 204) {
+        send(pending.responder, pending.log, 204, {}, {}, {{"Cache-Control", "no-store"}});
+        return;
+    }
+    // A refusal (unknown token, wrong app) is GitHub's answer to pass on;
+    // anything else is GitHub failing.
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (upstreamStatus < 400 || upstreamStatus >= 500 || !document.isObject()) {
+        qCWarning(lcRelay).noquote()
+            << QStringLiteral("grant endpoint answered HTTP %1%2")
+                   .arg(upstreamStatus)
+                   .arg(document.isObject() ? QString() : QStringLiteral(" without a JSON object"));
+        sendError(pending.responder, pending.log, 502, QStringLiteral("upstream_error"),
+                  QStringLiteral("GitHub answered the revocation with an error (HTTP %1).")
+                      .arg(upstreamStatus));
+        return;
+    }
+    send(pending.responder, pending.log, upstreamStatus, "application/json", body,
          {{"Cache-Control", "no-store"}});
 }
 
@@ -358,10 +438,13 @@ void RelayServer::send(QHttpServerResponder &responder, const RequestLog &log, i
     QTcpSocket *socket = responder.socket();
     const bool close = BoundedTcpServer::closesAfterReply(socket);
     responder.writeStatusLine(QHttpServerResponder::StatusCode(status));
-    responder.writeHeader("Content-Type", contentType);
+    if (!contentType.isEmpty())
+        responder.writeHeader("Content-Type", contentType);
     for (const Header &header : headers)
         responder.writeHeader(header.name, header.value);
-    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+    // A 204 carries no body and, by RFC 9110, no length either.
+    if (status != 204)
+        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
     if (close)
         responder.writeHeader("Connection", "close");
     responder.writeBody(body);

@@ -21,8 +21,8 @@ class QNetworkReply;
 Q_DECLARE_LOGGING_CATEGORY(lcRelay)
 
 // The OAuth relay: hands GitHub's browser callback on to the desktop app's
-// URL scheme and performs the code exchange and token refresh with the
-// GitHub App's client secret, which the app never sees. Stateless: every
+// URL scheme and performs the code exchange, token refresh and grant
+// revocation with the GitHub App's client secret, which the app never sees. Stateless: every
 // request stands alone, so instances can be added freely behind a proxy.
 //
 // Exchanges wait on GitHub without blocking the event loop: the responder is
@@ -40,6 +40,7 @@ public:
     quint16 port() const { return m_port; }
     QUrl baseUrl() const;
     QUrl tokenEndpoint() const;
+    QUrl grantEndpoint() const;
     int pendingExchanges() const { return int(m_pending.size()); }
     int openConnections() const;
 
@@ -60,10 +61,18 @@ private:
     struct PendingExchange;
 
     void onExchange(const QHttpServerRequest &request, QHttpServerResponder &&responder);
+    void onRevoke(const QHttpServerRequest &request, QHttpServerResponder &&responder);
+    // The checks every JSON POST passes (method, size, type); answers and
+    // returns false when one fails.
+    bool admitJsonPost(const QHttpServerRequest &request, QHttpServerResponder &responder,
+                       const RequestLog &log);
+    // Parks the responder until GitHub answers `reply` or the deadline passes.
+    void park(QNetworkReply *reply, QHttpServerResponder &&responder, RequestLog log, bool revoke);
     void onCallback(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void onHealth(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void onMissing(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void finishExchange(QNetworkReply *reply);
+    void finishRevoke(PendingExchange &pending, int upstreamStatus, const QByteArray &body);
 
     void send(QHttpServerResponder &responder, const RequestLog &log, int status,
               const QByteArray &contentType, const QByteArray &body,

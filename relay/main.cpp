@@ -31,6 +31,8 @@ void printUsage() {
         "  KEELMARK_RELAY_LISTEN_ADDRESS      address to listen on (default 127.0.0.1)\n"
         "  KEELMARK_RELAY_PORT                port (default 8080)\n"
         "  KEELMARK_RELAY_GITHUB_URL          GitHub web address (default https://github.com)\n"
+        "  KEELMARK_RELAY_GITHUB_API_URL      GitHub REST API address (default\n"
+        "                                     https://api.github.com)\n"
         "  KEELMARK_RELAY_APP_SCHEME          the app's URL scheme (default keelmark)\n"
         "  KEELMARK_RELAY_UPSTREAM_TIMEOUT_MS limit on GitHub's answer (default 10000)\n"
         "  KEELMARK_RELAY_REQUEST_TIMEOUT_MS  limit on receiving a request (default 10000)\n"

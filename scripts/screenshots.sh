@@ -79,6 +79,7 @@ JSON
 pids+=($!)
 KEELMARK_RELAY_PORT=$relay_port KEELMARK_RELAY_CLIENT_ID=$client_id \
     KEELMARK_RELAY_CLIENT_SECRET=$secret KEELMARK_RELAY_GITHUB_URL="http://127.0.0.1:$web_port" \
+    KEELMARK_RELAY_GITHUB_API_URL="http://127.0.0.1:$api_port" \
     "$relay" >"$work/relay.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do

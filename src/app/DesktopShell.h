@@ -10,10 +10,14 @@
 // platform's services, and quitting.
 class DesktopShell : public ShellCommands {
 public:
-    // `configHome` is where the desktop keeps per-user entries (on Linux
-    // the XDG config folder); tests pass a private one. `program` is what
-    // the start-at-login entry starts (by default this very binary).
-    explicit DesktopShell(QString configHome, QString program = {});
+    // Where the shell finds and keeps things; tests pass private folders.
+    struct Places {
+        QString configHome;      // per-user desktop entries (the XDG config folder)
+        QString program;         // what starting at login starts; empty: this binary
+        QString applicationsDir; // the user's application entries; empty: the system's
+        QString packageDatabase; // installed packages' file lists; empty: the system's
+    };
+    explicit DesktopShell(Places places);
 
     bool startsAtLogin() const override;
     bool setStartsAtLogin(bool on, QString *error) override;
@@ -23,5 +27,7 @@ public:
 
 private:
     QString m_configHome;
+    QString m_applicationsDir;
+    QString m_packageDatabase;
     LoginItem m_loginItem;
 };

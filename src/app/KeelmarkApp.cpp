@@ -133,10 +133,16 @@ int KeelmarkApp::run(int argc, char **argv) {
         delegateOptions.trayAvailable = [] { return false; };
     delegateOptions.background = options.background;
     // A test build's private root keeps its desktop entries to itself too.
-    DesktopShell shell(
-        options.testHooks && !testRoot.isEmpty()
-            ? QDir(testRoot).filePath("config")
-            : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    const bool privateDesktop = options.testHooks && !testRoot.isEmpty();
+    DesktopShell::Places places;
+    places.configHome =
+        privateDesktop ? QDir(testRoot).filePath("config")
+                       : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (privateDesktop) {
+        places.applicationsDir = QDir(testRoot).filePath("applications");
+        places.packageDatabase = QDir(testRoot).filePath("dpkg");
+    }
+    DesktopShell shell(places);
     AppDelegate delegate(UiContext{&appState, gitHub, health, &audit, &shell}, tempLog,
                          delegateOptions);
 

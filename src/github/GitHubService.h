@@ -77,6 +77,14 @@ public:
     QCoro::Task<> handleCallback(QUrl url, AppState *appState);
     // Loads tokens and expiry from the credential store.
     QCoro::Task<> restoreFromKeychain();
+    // Ends KeelMark's authorisation at GitHub through the relay, so every
+    // token it holds stops working. A token GitHub no longer knows counts as
+    // revoked; a refusal or failed transfer throws a GitHubFailure.
+    QCoro::Task<> revokeGrant();
+    // Forgets the sign-in here: the tokens in memory, pending sign-ins, the
+    // organisation guard and the three credential-store items. False when
+    // the store kept an item.
+    QCoro::Task<bool> forgetSignIn();
 
     std::optional<QString> oauthToken() const { return m_oauthToken; }
     std::optional<QString> refreshToken() const { return m_refreshToken; }

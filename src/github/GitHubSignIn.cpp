@@ -458,3 +458,64 @@ QCoro::Task<> GitHubService::restoreFromKeychain() {
     m_tokenExpiresAt = m_oauthToken ? expiryFromText(expiry) : std::nullopt;
     emit tokensChanged();
 }
+
+QCoro::Task<> GitHubService::revokeGrant() {
+    const QPointer<GitHubService> self(this);
+    QString token = heldToken();
+    if (token.isEmpty())
+        co_return;
+    // An expired token may no longer name the grant; renew it if it is due.
+    try {
+        token = co_await ensureValidToken();
+    } catch (const std::exception &) {
+        // Revoke with the token held; GitHub says whether it still knows it.
+    }
+    if (!self)
+        throw GitHubError(GitHubError::networkError);
+    const QUrl url(m_endpoints.relayBaseUrl + QStringLiteral("/v1/github/revoke"));
+    if (m_endpoints.relayBaseUrl.isEmpty() || !url.isValid() || url.isRelative())
+        throw GitHubError(GitHubError::networkError);
+    QNetworkRequest request = baseRequest(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+    request.setRawHeader("Accept", "application/json");
+    const QJsonObject body{{QStringLiteral("access_token"), token}};
+    const Reply reply = co_await transfer(QByteArrayLiteral("POST"), request,
+                                          QJsonDocument(body).toJson(QJsonDocument::Compact));
+    if (reply.status == 204 || reply.status == 404)
+        co_return;
+    // The relay words its own refusals as error_description; GitHub's pass
+    // through with their message.
+    QString message = QJsonDocument::fromJson(reply.body)
+                          .object()
+                          .value(QLatin1String("error_description"))
+                          .toString();
+    if (message.isEmpty())
+        message = gitHubMessage(reply.body);
+    const auto kind = reply.status == 401   ? GitHubReadFailure::unauthorized
+                      : reply.status >= 500 ? GitHubReadFailure::serverError
+                                            : GitHubReadFailure::unexpected;
+    throw GitHubReadFailure(kind, reply.status, message);
+}
+
+QCoro::Task<bool> GitHubService::forgetSignIn() {
+    // A refresh or sign-in still in flight must not bring the tokens back.
+    ++m_tokenGeneration;
+    m_oauthToken.reset();
+    m_refreshToken.reset();
+    m_tokenExpiresAt.reset();
+    m_pendingSignIns.clear();
+    m_approvedOrg.reset();
+    m_conditionalAnswers.clear();
+    setTokensUnsaved(false);
+    emit tokensChanged();
+    const QString service = m_credentialService;
+    // Each await a statement of its own (see saveTokens), and all three tried
+    // even when one is refused, so as little as possible stays behind.
+    const bool access = co_await KeychainService::remove(
+        QString::fromLatin1(KeychainService::accessTokenKey), service);
+    const bool refreshGone = co_await KeychainService::remove(
+        QString::fromLatin1(KeychainService::refreshTokenKey), service);
+    const bool expiry = co_await KeychainService::remove(
+        QString::fromLatin1(KeychainService::tokenExpiryKey), service);
+    co_return access &&refreshGone &&expiry;
+}

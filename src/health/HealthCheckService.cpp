@@ -240,6 +240,15 @@ void HealthCheckService::startHeartbeat(AppState *appState) {
     performHealthCheck(appState);
 }
 
+void HealthCheckService::stopHeartbeat() {
+    if (m_timer)
+        m_timer->stop();
+    m_heartbeatState.clear();
+    // Marks every check started so far as stale, so none writes a status
+    // into the state after it was reset.
+    m_lastAppliedCheckId = ++m_nextCheckId;
+}
+
 bool HealthCheckService::isHeartbeatRunning() const {
     return m_timer && m_timer->isActive();
 }

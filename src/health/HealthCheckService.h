@@ -43,6 +43,8 @@ public:
     // does not add a second timer.
     void startHeartbeat(AppState *appState);
     bool isHeartbeatRunning() const;
+    // Stops the timer; checks still in flight are dropped when they answer.
+    void stopHeartbeat();
 
     // Never throws.
     QCoro::Task<> performHealthCheck(AppState *appState);

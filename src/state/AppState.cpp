@@ -62,6 +62,31 @@ QString AppState::appDirectory() const {
     return m_persistence->directory();
 }
 
+void AppState::returnToGitHubStep() {
+    // The step first: leaving setupComplete makes the window build the
+    // wizard, which opens at the current step.
+    setCurrentSetupStep(SetupStep::connectGitHub);
+    setGitHubSignInPhase(GitHubSignInPhase::idle);
+    setGitHubSignInProblem({});
+    setGitHubTokensUnsaved(false);
+    setGitHubOrgs({});
+    setSelectedOrg(std::nullopt);
+    setRepoName({});
+    setGitHubUsername({});
+    setGitHubConnected(false);
+    setRepoCreated(false);
+    setCodeownersValid(false);
+    setBranchProtectionEnabled(false);
+    setTeamMembers({});
+    setStatusReasons({});
+    setProtectionFindings({});
+    setFileFindings({});
+    setCheckSignInRefused(false);
+    setLastHeartbeat(std::nullopt);
+    setMachineStatus(MachineStatusState::setupMode);
+    setSetupComplete(false);
+}
+
 QString AppState::statusLabel() const {
     return ::statusLabel(m_machineStatus);
 }

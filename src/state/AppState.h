@@ -101,6 +101,12 @@ public:
     // The directory that holds state.json and debug.log.
     QString appDirectory() const;
 
+    // After a disconnect: everything about the account, the organisation and
+    // the checks is forgotten and the wizard stands at "Connect GitHub"; the
+    // role and mode chosen on the welcome step stay. Files beside state.json
+    // are not touched.
+    void returnToGitHubStep();
+
 signals:
     void setupCompleteChanged();
     void gitHubUsernameChanged();

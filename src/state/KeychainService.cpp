@@ -75,4 +75,17 @@ QCoro::Task<bool> save(QString key, QString value, QString service) {
     co_return ok;
 }
 
+QCoro::Task<bool> remove(QString key, QString service) {
+    auto *job = new QKeychain::DeletePasswordJob(service);
+    job->setKey(key);
+    const bool finished = co_await runJob(job);
+    if (!finished)
+        co_return false;
+    const bool ok = job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+    if (!ok)
+        reportStoreProblem(job->errorString());
+    job->deleteLater();
+    co_return ok;
+}
+
 } // namespace KeychainService

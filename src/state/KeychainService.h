@@ -21,4 +21,7 @@ QCoro::Task<std::optional<QString>> load(QString key, QString service = serviceN
 // Overwrites in one step, so a refused save leaves the previous value.
 QCoro::Task<bool> save(QString key, QString value, QString service = serviceName);
 
+// Deletes the item; true when it is gone (also when it was never there).
+QCoro::Task<bool> remove(QString key, QString service = serviceName);
+
 } // namespace KeychainService

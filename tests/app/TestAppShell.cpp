@@ -2,6 +2,7 @@
 // routing, and a whole first run against the emulator and the relay that
 // ends on a protected dashboard.
 
+#include "AccountActions.h"
 #include "AppDelegate.h"
 #include "AuditRecorder.h"
 #include "CommandLine.h"
@@ -14,6 +15,7 @@
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
 #include "PopoverWindow.h"
+#include "SettingsPageView.h"
 #include "SettingsWindow.h"
 #include "Style.h"
 #include "UiTestSupport.h"
@@ -33,6 +35,11 @@ namespace {
 const QString kUser = GitHubTestBench::user;
 const QString kOrg = GitHubTestBench::org;
 const QString kPastExpiry = QStringLiteral("2001-01-01T00:00:00Z");
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 QString readAll(const QString &path) {
     QFile file(path);
@@ -480,6 +487,109 @@ private slots:
 
         dashboard->setSelectedItem(SidebarItem::audit);
         QCOMPARE(labelTexts(dashboard->currentPage(), "auditKind").first(), QString("status"));
+
+        // Disconnect from Settings: the same window shows the wizard at its
+        // GitHub step, and GitHub no longer takes the old token.
+        const QString oldToken = *m_bench->gitHub->oauthToken();
+        dashboard->setSelectedItem(SidebarItem::settings);
+        auto *settings = qobject_cast<SettingsPageView *>(dashboard->currentPage());
+        settings->accountActions()->setQuestion(
+            [](QWidget *, const QString &, const QString &, const QString &) { return true; });
+        visibleChild<QPushButton>(settings, "disconnectButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleChild(window, "gitHubConnectStep"), 20000);
+        QVERIFY(visibleChild<QPushButton>(window, "connectGitHubButton"));
+        QVERIFY(!m_bench->emulator.tokenIsValid(oldToken) && !m_health->isHeartbeatRunning());
+
+        // Setting the same repository up again continues the trail's chain.
+        m_browser.opened.clear();
+        visibleChild<QPushButton>(window, "connectGitHubButton")->click();
+        delegate->handleUrl(followToApplication(browser, m_browser.opened.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "orgRow_" + kOrg), 20000);
+        visibleChild<QPushButton>(window, "orgRow_" + kOrg)->click();
+        visibleChild<QPushButton>(window, "gitHubContinueButton")->click();
+        visibleChild<QPushButton>(window, "useExistingRepositoryChoice")->click();
+        visibleChild<QLineEdit>(window, "existingRepoSearch")->setText("governance");
+        visibleChild<QPushButton>(window, "repoContinueButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleChild<QPushButton>(window, "protectionContinueButton"),
+                                 30000);
+        QStringList later;
+        for (const AuditRecord &record : m_audit->trail().records())
+            later.prepend(record.kind);
+        QCOMPARE(later.mid(0, kinds.size() + 1), kinds + QStringList{"disconnect"});
+        QVERIFY(later.indexOf("signin", kinds.size()) > kinds.size());
+        QVERIFY(m_audit->trail().verify().intact);
+        // The baseline is the new setup's: the next check finds it on main.
+        visibleChild<QPushButton>(window, "protectionContinueButton")->click();
+        QSignalSpy rechecked(m_health.get(), &HealthCheckService::healthCheckFinished);
+        visibleChild<QPushButton>(window, "openDashboardButton")->click();
+        QVERIFY(rechecked.wait(20000));
+        QCOMPARE(state->machineStatus(), MachineStatusState::protected_);
+    }
+
+    // Uninstall's last steps in the desktop: this user's keelmark:// handler
+    // goes, every other association and entry stays.
+    void desktopTracesGoOthersStay() {
+        QTemporaryDir home;
+        const QDir dir(home.path());
+        QVERIFY(dir.mkpath("config") && dir.mkpath("applications"));
+        const QByteArray handler =
+            "[Desktop Entry]\nType=Application\nName=KeelMark\n"
+            "Exec=/opt/km/keelmark %u\nMimeType=x-scheme-handler/keelmark;\n";
+        QVERIFY(writeFile(dir.filePath("config/mimeapps.list"),
+                          "[Default Applications]\ntext/html=firefox.desktop\n"
+                          "x-scheme-handler/keelmark=keelmark-sandbox.desktop\n"
+                          "[Added Associations]\n x-scheme-handler/keelmark=keelmark.desktop;\n"
+                          "image/png=viewer.desktop;\n"));
+        QVERIFY(writeFile(dir.filePath("applications/keelmark-sandbox.desktop"), handler));
+        QVERIFY(writeFile(dir.filePath("applications/keelmark.desktop"), handler));
+        QVERIFY(writeFile(dir.filePath("applications/keelmark-notes.desktop"),
+                          "[Desktop Entry]\nType=Application\nName=Notes\n"));
+        QVERIFY(writeFile(dir.filePath("applications/mimeinfo.cache"),
+                          "[MIME Cache]\nx-scheme-handler/keelmark=keelmark-sandbox.desktop;\n"
+                          "text/plain=editor.desktop;\n"));
+
+        DesktopShell shell(
+            {dir.filePath("config"), {}, dir.filePath("applications"), dir.filePath("dpkg")});
+        QString error;
+        QVERIFY2(shell.removeDesktopTraces(&error), qPrintable(error));
+        QCOMPARE(readAll(dir.filePath("config/mimeapps.list")),
+                 QString("[Default Applications]\ntext/html=firefox.desktop\n"
+                         "[Added Associations]\nimage/png=viewer.desktop;\n"));
+        QCOMPARE(QDir(dir.filePath("applications")).entryList(QDir::Files),
+                 (QStringList{"keelmark-notes.desktop", "mimeinfo.cache"}));
+        QCOMPARE(readAll(dir.filePath("applications/mimeinfo.cache")),
+                 QString("[MIME Cache]\ntext/plain=editor.desktop;\n"));
+        // A second run finds nothing to do, and creates nothing.
+        QVERIFY(shell.removeDesktopTraces(&error));
+        QVERIFY(!dir.exists("dpkg"));
+    }
+
+    // The uninstall message names the package command only when a package
+    // of ours holds the running program.
+    void packageRemovalCommand_data() {
+        QTest::addColumn<QString>("listName"); // empty: no list at all
+        QTest::addColumn<bool>("listsThisProgram");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("installed") << "keelmark.list" << true << "sudo apt remove keelmark";
+        QTest::newRow("multi-arch") << "keelmark:amd64.list" << true << "sudo apt remove keelmark";
+        QTest::newRow("package without this binary") << "keelmark.list" << false << "";
+        QTest::newRow("another package holds it") << "keelmark-relay.list" << true << "";
+        QTest::newRow("built from source") << "" << false << "";
+    }
+    void packageRemovalCommand() {
+        QFETCH(QString, listName);
+        QFETCH(bool, listsThisProgram);
+        QFETCH(QString, command);
+        QTemporaryDir database;
+        const QByteArray program = QCoreApplication::applicationFilePath().toUtf8();
+        if (!listName.isEmpty())
+            QVERIFY(writeFile(QDir(database.path()).filePath(listName),
+                              "/.\n/usr\n/usr/share/doc/keelmark\n" +
+                                  (listsThisProgram ? program : QByteArray("/usr/bin/other")) +
+                                  "\n"));
+        QCOMPARE(DesktopShell({database.path(), {}, database.path(), database.path()})
+                     .packageRemovalCommand(),
+                 command);
     }
 
     // However GitHub shows it, a lost sign-in is "offline" with a way back,
@@ -637,7 +747,7 @@ private slots:
     void autostartEntry() {
         QFETCH(QString, program);
         QTemporaryDir home;
-        DesktopShell shell(home.path(), program);
+        DesktopShell shell({home.path(), program, {}, {}});
         const QString path = home.filePath("autostart/keelmark.desktop");
         QString error;
         QVERIFY(!shell.startsAtLogin());
@@ -672,7 +782,7 @@ private slots:
         QVERIFY(shell.setStartsAtLogin(false, &error));
 
         // A config home that is a file: the refusal is said, not swallowed.
-        DesktopShell blocked(home.filePath("file"), program);
+        DesktopShell blocked({home.filePath("file"), program, {}, {}});
         QFile file(home.filePath("file"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();

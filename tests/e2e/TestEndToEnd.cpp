@@ -238,6 +238,7 @@ void TestEndToEnd::initTestCase() {
     relayEnv.insert("KEELMARK_RELAY_CLIENT_ID", kClientId);
     relayEnv.insert("KEELMARK_RELAY_CLIENT_SECRET", kClientSecret);
     relayEnv.insert("KEELMARK_RELAY_GITHUB_URL", m_webUrl);
+    relayEnv.insert("KEELMARK_RELAY_GITHUB_API_URL", m_apiUrl);
     m_relay->process().setProcessEnvironment(relayEnv);
     m_relay->process().start(QStringLiteral(KEELMARK_E2E_RELAY), {});
     QTRY_VERIFY2_WITH_TIMEOUT(m_http.send("GET", QUrl(m_relayUrl + "/healthz")).status == 200 ||

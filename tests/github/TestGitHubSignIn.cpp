@@ -349,6 +349,59 @@ private slots:
                  int(GitHubError::networkError));
         QCOMPARE(emulator().requests().size(), 0);
     }
+
+    // Signing out: the grant is revoked through the relay where it can be,
+    // and the sign-in is forgotten here whatever GitHub said.
+    void signOutRevokesAndForgets_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("failure"); // empty: revokeGrant succeeds
+        QTest::newRow("revoked") << ""
+                                 << "";
+        QTest::newRow("token GitHub no longer knows") << "revoked"
+                                                      << "";
+        QTest::newRow("GitHub fails") << "500"
+                                      << "server error (HTTP 502)";
+        QTest::newRow("relay down") << "down"
+                                    << "Connection refused";
+    }
+
+    void signOutRevokesAndForgets() {
+        QFETCH(QString, situation);
+        QFETCH(QString, failure);
+        QVERIFY(m_bench->signIn());
+        const QString access = *gitHub().oauthToken();
+        const QString refresh = *gitHub().refreshToken();
+        auto restarted = m_bench->makeService(); // needs the relay's address
+        if (situation == "revoked")
+            for (const QString &token : {access, refresh})
+                emulator().revokeToken(token);
+        else if (situation == "500")
+            emulator().injectFault("DELETE",
+                                   "/applications/" + emulator().oauthApp().clientId + "/grant",
+                                   GitHubEmulator::Fault::fixed(500, "{}"));
+        else if (situation == "down")
+            m_bench->relay.reset();
+
+        QString thrown;
+        try {
+            AsyncTest::waitFor(gitHub().revokeGrant());
+        } catch (const GitHubFailure &error) {
+            thrown = error.description() + u' ' + error.detail();
+        }
+        QVERIFY2(failure.isEmpty() ? thrown.isEmpty() : thrown.contains(failure),
+                 qPrintable(thrown));
+        // Refresh tokens go with the grant, so nothing can bring it back.
+        QCOMPARE(emulator().tokenIsValid(access), !failure.isEmpty());
+        QCOMPARE(emulator().tokenIsValid(refresh), !failure.isEmpty());
+
+        QVERIFY(AsyncTest::waitFor(gitHub().forgetSignIn()));
+        QVERIFY(!gitHub().oauthToken() && !gitHub().refreshToken());
+        for (const char *key : {KeychainService::accessTokenKey, KeychainService::refreshTokenKey,
+                                KeychainService::tokenExpiryKey})
+            QCOMPARE(stored(key), QString());
+        AsyncTest::waitFor(restarted->restoreFromKeychain());
+        QVERIFY(!restarted->oauthToken());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGitHubSignIn)

@@ -77,6 +77,9 @@ class TestRelayServer : public QObject {
         config.clientId = kClientId;
         config.clientSecret = kSecret;
         config.gitHubWebUrl = webUrl;
+        // The default would reach the real GitHub.
+        if (config.gitHubApiUrl == RelayConfig().gitHubApiUrl)
+            config.gitHubApiUrl = m_emulator->apiUrl();
         config.upstreamTimeout = timeout;
         auto relay = std::make_unique<RelayServer>(config);
         return relay->listen() ? std::move(relay) : nullptr;
@@ -540,6 +543,67 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), 3000);
     }
 
+    void revokeGrant_data() {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<QByteArray>("body"); // "TOKEN": the app's live access token
+        QTest::addColumn<int>("fault");       // GitHub's status; 0: none, -3: nobody listening
+        QTest::addColumn<int>("status");
+        const QByteArray live = R"({"access_token":"TOKEN"})";
+        QTest::newRow("revoked") << QByteArray("POST") << live << 0 << 204;
+        QTest::newRow("unknown token: GitHub's 404 passed on")
+            << QByteArray("POST") << QByteArray(R"({"access_token":"gho_nope"})") << 0 << 404;
+        QTest::newRow("GitHub fails") << QByteArray("POST") << live << 500 << 502;
+        QTest::newRow("nobody listening") << QByteArray("POST") << live << -3 << 502;
+        QTest::newRow("GET") << QByteArray("GET") << QByteArray() << 0 << 405;
+        QTest::newRow("empty token")
+            << QByteArray("POST") << QByteArray(R"({"access_token":""})") << 0 << 400;
+        QTest::newRow("extra field")
+            << QByteArray("POST") << QByteArray(R"({"access_token":"TOKEN","client_id":"x"})") << 0
+            << 400;
+        QTest::newRow("over 16 KiB")
+            << QByteArray("POST") << "{\"access_token\":\"" + QByteArray(16 * 1024, 'a') + "\"}"
+            << 0 << 413;
+    }
+
+    void revokeGrant() {
+        QFETCH(QByteArray, verb);
+        QFETCH(QByteArray, body);
+        QFETCH(int, fault);
+        QFETCH(int, status);
+        const auto [access, refreshToken] = m_emulator->issueTokenPair("octo");
+        const QString grantPath = "/applications/" + kClientId + "/grant";
+        if (fault == -3) {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            RelayConfig config;
+            config.gitHubApiUrl = QUrl("http://127.0.0.1:" + QString::number(closed.serverPort()));
+            closed.close();
+            m_relay = startRelay(m_emulator->webUrl(), 10s, config);
+        } else if (fault) {
+            m_emulator->injectFault("DELETE", grantPath, Fault::fixed(fault, "{}"));
+        }
+        body.replace("TOKEN", access.toUtf8());
+        const HttpResult result = EmulatorHttp::wait(m_client.start(
+            verb, relayUrl("/v1/github/revoke"), body, {{"Content-Type", "application/json"}}));
+        QCOMPARE(result.status, status);
+        // Only a granted revocation ends the sign-in; the refresh token goes with it.
+        QCOMPARE(userStatus(access), status == 204 ? 401 : 200);
+        QCOMPARE(refresh(refreshToken).object().contains("error"), status == 204);
+        const auto calls = m_emulator->requests("DELETE", grantPath);
+        QCOMPARE(calls.size(), status == 204 || status == 404 || fault > 0 ? 1 : 0);
+        if (!calls.isEmpty())
+            QCOMPARE(calls.first().header("authorization"),
+                     "Basic " + (kClientId + ':' + kSecret).toUtf8().toBase64());
+        if (status != 204)
+            QVERIFY2(!result.object().value(status == 404 ? "message" : "error").isUndefined(),
+                     result.body.constData());
+        const QStringList log = takeLog();
+        QVERIFY2(log.filter(QStringLiteral(" /v1/github/revoke %1 ").arg(status)).size() == 1,
+                 qPrintable(log.join('\n')));
+        for (const QString &secret : {access, refreshToken, kSecret})
+            QVERIFY(log.filter(secret).isEmpty());
+    }
+
     // Configuration from the environment.
     void readsEverySetting() {
         QString error;
@@ -547,6 +611,7 @@ private slots:
             env({{RelayEnv::listenAddress, "::1"},
                  {RelayEnv::port, "9443"},
                  {RelayEnv::gitHubUrl, "http://127.0.0.1:4000"},
+                 {RelayEnv::gitHubApiUrl, "http://127.0.0.1:4001/api/"},
                  {RelayEnv::appScheme, "keelmark-dev"},
                  {RelayEnv::upstreamTimeoutMs, "2500"},
                  {RelayEnv::requestTimeoutMs, "4000"},
@@ -560,6 +625,7 @@ private slots:
         QCOMPARE(config->listenAddress, QHostAddress(QHostAddress::LocalHostIPv6));
         QCOMPARE(config->port, quint16(9443));
         QCOMPARE(config->gitHubWebUrl, QUrl("http://127.0.0.1:4000"));
+        QCOMPARE(config->gitHubApiUrl, QUrl("http://127.0.0.1:4001/api/"));
         QCOMPARE(config->appScheme, QStringLiteral("keelmark-dev"));
         QCOMPARE(config->upstreamTimeout, std::chrono::milliseconds(2500));
         QCOMPARE(config->requestTimeout, std::chrono::milliseconds(4000));
@@ -577,6 +643,7 @@ private slots:
         QTest::newRow("port not a number") << RelayEnv::port << "80a";
         QTest::newRow("address not an address") << RelayEnv::listenAddress << "relay.example";
         QTest::newRow("github url without host") << RelayEnv::gitHubUrl << "github.com";
+        QTest::newRow("api url with a query") << RelayEnv::gitHubApiUrl << "https://a.example/?x=1";
         QTest::newRow("scheme with a colon") << RelayEnv::appScheme << "keelmark:";
         QTest::newRow("connection cap not a number") << RelayEnv::maxConnections << "many";
     }

@@ -32,6 +32,7 @@ bool GitHubTestBench::setUp(QString *error) {
     config.clientId = emulator.oauthApp().clientId;
     config.clientSecret = emulator.oauthApp().clientSecret;
     config.gitHubWebUrl = emulator.webUrl();
+    config.gitHubApiUrl = emulator.apiUrl();
     relay = std::make_unique<RelayServer>(config);
     if (!relay->listen()) {
         *error = QStringLiteral("relay did not start");

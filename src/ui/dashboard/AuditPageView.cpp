@@ -22,21 +22,6 @@ constexpr int kTimestampWidth = 140;
 const QString kJsonLinesFilter = QStringLiteral("JSON Lines (*.jsonl)");
 const QString kCsvFilter = QStringLiteral("CSV (*.csv)");
 
-std::optional<AuditExportTarget> askWithSaveDialog(QWidget *parent, const QString &defaultName) {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    QString filter = kJsonLinesFilter;
-    QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Export Audit Log"),
-                                                QDir(folder).filePath(defaultName),
-                                                kJsonLinesFilter + ";;" + kCsvFilter, &filter);
-    if (path.isEmpty())
-        return std::nullopt;
-    const bool csv = filter == kCsvFilter;
-    // Some dialogs leave the suffix to us; the name should say the format.
-    if (QFileInfo(path).suffix().isEmpty())
-        path += csv ? QStringLiteral(".csv") : QStringLiteral(".jsonl");
-    return AuditExportTarget{path, csv};
-}
-
 } // namespace
 
 AuditPageView::AuditPageView(const UiContext &context, QWidget *parent)
@@ -177,6 +162,31 @@ QWidget *AuditPageView::createEventRow(const AuditRecord &record) {
     return row;
 }
 
+std::optional<AuditExportTarget> AuditPageView::askWithSaveDialog(QWidget *parent,
+                                                                  const QString &defaultName) {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString filter = kJsonLinesFilter;
+    QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Export Audit Log"),
+                                                QDir(folder).filePath(defaultName),
+                                                kJsonLinesFilter + ";;" + kCsvFilter, &filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    const bool csv = filter == kCsvFilter;
+    // Some dialogs leave the suffix to us; the name should say the format.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += csv ? QStringLiteral(".csv") : QStringLiteral(".jsonl");
+    return AuditExportTarget{path, csv};
+}
+
+QString AuditPageView::writeExport(const AuditTrail &trail, const AuditExportTarget &target) {
+    if (!target.csv)
+        return AuditExport::writeJsonLines(trail.chainFiles(), target.path);
+    // Oldest first, in the order the JSON Lines export keeps.
+    QList<AuditRecord> records = trail.records();
+    std::reverse(records.begin(), records.end());
+    return AuditExport::writeCsv(records, target.path);
+}
+
 void AuditPageView::exportTrail() {
     if (!m_context.audit || !m_chooseExport)
         return;
@@ -184,16 +194,7 @@ void AuditPageView::exportTrail() {
         m_chooseExport(this, AuditExport::defaultFileName(QDate::currentDate(), false));
     if (!target || target->path.isEmpty())
         return;
-    const AuditTrail &trail = m_context.audit->trail();
-    QString error;
-    if (target->csv) {
-        // Oldest first, in the order the JSON Lines export keeps.
-        QList<AuditRecord> records = trail.records();
-        std::reverse(records.begin(), records.end());
-        error = AuditExport::writeCsv(records, target->path);
-    } else {
-        error = AuditExport::writeJsonLines(trail.chainFiles(), target->path);
-    }
+    const QString error = writeExport(m_context.audit->trail(), *target);
     if (error.isEmpty())
         showExportMessage(
             QStringLiteral("Exported to %1").arg(QDir::toNativeSeparators(target->path)), false);

@@ -44,6 +44,12 @@ public:
     // Reads the trail again and rebuilds the list.
     void reload();
 
+    // The save dialog the page asks with (Uninstall offers the same).
+    static std::optional<AuditExportTarget> askWithSaveDialog(QWidget *parent,
+                                                              const QString &defaultName);
+    // Writes `trail` to `target`; an error text for the user, empty on success.
+    static QString writeExport(const AuditTrail &trail, const AuditExportTarget &target);
+
 private:
     QWidget *createEmptyState();
     QWidget *createEventRow(const AuditRecord &record);

@@ -1,5 +1,6 @@
 #include "GitHubPageView.h"
 
+#include "AccountActions.h"
 #include "AppState.h"
 #include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
@@ -44,7 +45,8 @@ QWidget *checkPair(const QString &first, const QString &second, QWidget *parent)
 
 GitHubPageView::GitHubPageView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
-    , m_context(context) {
+    , m_context(context)
+    , m_accountActions(new AccountActions(context, this)) {
     setObjectName("gitHubPage");
     auto *page = Widgets::pageLayout(this);
     page->addWidget(Widgets::title("GitHub Connection", this));
@@ -57,9 +59,15 @@ GitHubPageView::GitHubPageView(const UiContext &context, QWidget *parent)
     page->addWidget(createProtectionBlock());
     page->addStretch(1);
 
-    // No sign-out exists yet; the button stays inert until one does.
-    page->addWidget(Widgets::button("Disconnect GitHub", "disconnectGitHubButton",
-                                    Style::TextStyle::caption, Style::Color::red, this));
+    auto *disconnect = Widgets::button("Disconnect GitHub", "disconnectGitHubButton",
+                                       Style::TextStyle::caption, Style::Color::red, this);
+    connect(disconnect, &QPushButton::clicked, m_accountActions,
+            &AccountActions::disconnectAccount);
+    connect(m_accountActions, &AccountActions::busy, disconnect, [disconnect](const QString &text) {
+        disconnect->setEnabled(text.isEmpty());
+        disconnect->setText(text.isEmpty() ? QStringLiteral("Disconnect GitHub") : text);
+    });
+    page->addWidget(disconnect);
 
     AppState *state = m_context.appState;
     for (auto signal : {&AppState::gitHubUsernameChanged, &AppState::selectedOrgChanged,

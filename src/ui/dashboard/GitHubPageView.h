@@ -5,6 +5,7 @@
 #include <QList>
 #include <QWidget>
 
+class AccountActions;
 class QLabel;
 
 // "GitHub": the governed account, organisation and repository, the ownership
@@ -17,6 +18,9 @@ public:
 
     static QStringList governedPaths();
 
+    // Where tests answer the disconnect confirmation.
+    AccountActions *accountActions() const { return m_accountActions; }
+
 private:
     QWidget *createConnectionBlock();
     QWidget *createOwnershipBlock();
@@ -26,6 +30,7 @@ private:
     void renderProtection();
 
     UiContext m_context;
+    AccountActions *m_accountActions;
     QLabel *m_account = nullptr;
     QWidget *m_orgLine = nullptr;
     QLabel *m_org = nullptr;

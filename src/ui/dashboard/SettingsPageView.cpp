@@ -1,5 +1,6 @@
 #include "SettingsPageView.h"
 
+#include "AccountActions.h"
 #include "AppState.h"
 #include "BuildConfig.h"
 #include "ShellCommands.h"
@@ -27,7 +28,8 @@ QLabel *boxTitle(const QString &text) {
 
 SettingsPageView::SettingsPageView(const UiContext &context, QWidget *parent)
     : QWidget(parent)
-    , m_context(context) {
+    , m_context(context)
+    , m_accountActions(new AccountActions(context, this)) {
     setObjectName("settingsPage");
     auto *page = Widgets::pageLayout(this);
     page->addWidget(Widgets::title("Settings", this));
@@ -55,8 +57,7 @@ SettingsPageView::SettingsPageView(const UiContext &context, QWidget *parent)
     auto *danger = groupBox(Widgets::symbolText("exclamationmark.triangle", "Danger Zone",
                                                 Style::TextStyle::body, red, "dangerZoneTitle"),
                             "dangerZoneBox", this);
-    danger->contentLayout()->addWidget(Widgets::button("Uninstall KeelMark", "uninstallButton",
-                                                       Style::TextStyle::body, Style::Color::red));
+    danger->contentLayout()->addWidget(createUninstall());
     page->addWidget(danger);
     page->addStretch(1);
 
@@ -75,9 +76,44 @@ QWidget *SettingsPageView::createGitHubBox() {
     account->addWidget(m_account);
     account->addStretch(1);
     box->contentLayout()->addLayout(account);
-    box->contentLayout()->addWidget(Widgets::button("Disconnect", "disconnectButton",
-                                                    Style::TextStyle::caption, Style::Color::red));
+    auto *disconnect = Widgets::button("Disconnect", "disconnectButton", Style::TextStyle::caption,
+                                       Style::Color::red);
+    connect(disconnect, &QPushButton::clicked, m_accountActions,
+            &AccountActions::disconnectAccount);
+    connect(m_accountActions, &AccountActions::busy, disconnect,
+            [disconnect](const QString &text) { disconnect->setEnabled(text.isEmpty()); });
+    box->contentLayout()->addWidget(disconnect);
     return box;
+}
+
+QWidget *SettingsPageView::createUninstall() {
+    auto *block = new QWidget(this);
+    auto *lines = new QVBoxLayout(block);
+    lines->setContentsMargins(0, 0, 0, 0);
+    auto *button = Widgets::button("Uninstall KeelMark", "uninstallButton", Style::TextStyle::body,
+                                   Style::Color::red);
+    lines->addWidget(button);
+    auto *message = Widgets::text(QString(), Style::TextStyle::caption, Style::Color::red, block);
+    message->setObjectName("uninstallMessage");
+    message->setWordWrap(true);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message->hide();
+    lines->addWidget(message);
+    connect(button, &QPushButton::clicked, m_accountActions, [this, message] {
+        message->hide();
+        m_accountActions->uninstall();
+    });
+    connect(m_accountActions, &AccountActions::busy, button, [button](const QString &text) {
+        button->setEnabled(text.isEmpty());
+        button->setText(text.startsWith(QStringLiteral("Uninstall"))
+                            ? text
+                            : QStringLiteral("Uninstall KeelMark"));
+    });
+    connect(m_accountActions, &AccountActions::failed, message, [message](const QString &text) {
+        message->setText(text);
+        message->show();
+    });
+    return block;
 }
 
 void SettingsPageView::render() {

@@ -5,6 +5,7 @@
 // This Change" recovering from drift, reconnecting a lost sign-in, starting
 // at login and the update check.
 
+#include "AccountActions.h"
 #include "AuditExport.h"
 #include "AuditPageView.h"
 #include "AuditRecorder.h"
@@ -14,6 +15,7 @@
 #include "GovernanceBlobIds.h"
 #include "GovernanceFiles.h"
 #include "HealthCheckService.h"
+#include "KeychainService.h"
 #include "LocaleFormat.h"
 #include "MainWindowView.h"
 #include "MenuBarPopoverView.h"
@@ -22,6 +24,7 @@
 #include "RestoreProtectionAction.h"
 #include "SecurityPageView.h"
 #include "SettingsPageView.h"
+#include "ShellCommands.h"
 #include "StatusPageView.h"
 #include "Style.h"
 #include "TeamPageView.h"
@@ -52,6 +55,18 @@ QList<TeamMember> membersWithRoles(const QList<MachineRole> &roles) {
 Widgets::StatusRow *row(const QWidget *page, const QString &name) {
     return page->findChild<Widgets::StatusRow *>(name);
 }
+
+// The shell as uninstall uses it: records what it was asked.
+struct RecordingShell : ShellCommands {
+    QString removalCommand;
+    int tracesRemoved = 0;
+    bool quitAsked = false;
+    bool startsAtLogin() const override { return false; }
+    bool setStartsAtLogin(bool, QString *) override { return false; }
+    bool removeDesktopTraces(QString *) override { return ++tracesRemoved; }
+    QString packageRemovalCommand() const override { return removalCommand; }
+    void quit() override { quitAsked = true; }
+};
 
 } // namespace
 
@@ -486,9 +501,7 @@ private slots:
         const auto add = [](SidebarItem page, const char *button) {
             QTest::newRow(button) << int(page) << QString(button);
         };
-        add(SidebarItem::gitHub, "disconnectGitHubButton");
         add(SidebarItem::security, "verifyNowButton");
-        add(SidebarItem::settings, "uninstallButton");
     }
     void inertButtonsChangeNothing() {
         QFETCH(int, page);
@@ -684,6 +697,151 @@ private slots:
         }
         QVERIFY(finished.wait(30000));
         QCOMPARE(m_state->machineStatus(), MachineStatusState::protected_);
+    }
+
+    // --- Disconnect and uninstall ---
+
+    void disconnect_data() {
+        QTest::addColumn<bool>("gitHubPage");
+        QTest::addColumn<QString>("situation"); // "", "declined", "relay down", "page closed"
+        QTest::newRow("settings page") << false << "";
+        QTest::newRow("github page, relay down") << true << "relay down";
+        QTest::newRow("github page, closed mid-way") << true << "page closed";
+        QTest::newRow("declined") << false << "declined";
+    }
+    void disconnect() {
+        QFETCH(bool, gitHubPage);
+        QFETCH(QString, situation);
+        QVERIFY(m_bench->signIn());
+        chooseRepo(*m_state);
+        QVERIFY(m_bench->provision(
+            GovernanceFiles::compose(GitHubTestBench::user, GitHubTestBench::org)));
+        const QString token = *m_bench->gitHub->oauthToken();
+        const QDir home(m_state->appDirectory());
+        AuditRecorder audit(home.path());
+        audit.record("setup", "Set up acme/ops");
+        QVERIFY(QFile(home.filePath("baseline.json")).open(QIODevice::WriteOnly));
+        QSignalSpy firstCheck(m_health.get(), &HealthCheckService::healthCheckFinished);
+        m_health->startHeartbeat(m_state);
+        QVERIFY(firstCheck.wait(30000));
+        UiContext withTrail = context();
+        withTrail.audit = &audit;
+        auto *page = gitHubPage ? static_cast<QWidget *>(new GitHubPageView(withTrail))
+                                : new SettingsPageView(withTrail);
+        auto *actions = gitHubPage ? static_cast<GitHubPageView *>(page)->accountActions()
+                                   : static_cast<SettingsPageView *>(page)->accountActions();
+        QStringList asked;
+        actions->setQuestion([&](QWidget *, const QString &, const QString &text, const QString &) {
+            asked << text;
+            return situation != "declined";
+        });
+        if (situation == "relay down")
+            m_bench->relay.reset();
+        if (situation == "page closed")
+            m_bench->emulator.setLatency(300);
+        page->show();
+        QTest::mouseClick(page->findChild<QPushButton *>(gitHubPage ? "disconnectGitHubButton"
+                                                                    : "disconnectButton"),
+                          Qt::LeftButton);
+        QCOMPARE(asked, QStringList{"KeelMark will stop watching acme/ops on this computer. The "
+                                    "repository and its protection on GitHub stay as they are."});
+        if (situation == "page closed")
+            delete std::exchange(page, nullptr);
+        const auto storedToken = [this] {
+            return AsyncTest::waitFor(KeychainService::load(
+                QString::fromLatin1(KeychainService::accessTokenKey), m_bench->credentialService));
+        };
+        if (situation == "declined") {
+            QTest::qWait(100);
+            QVERIFY(m_state->setupComplete() && m_health->isHeartbeatRunning());
+            QCOMPARE(storedToken(), token);
+            delete page;
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->setupComplete(), 30000);
+        delete page;
+        // The wizard opens at its GitHub step with nothing of the account left.
+        QCOMPARE(m_state->currentSetupStep(), SetupStep::connectGitHub);
+        QVERIFY(!m_state->gitHubConnected() && m_state->gitHubUsername().isEmpty());
+        QVERIFY(!m_state->selectedOrg() && !m_health->isHeartbeatRunning());
+        QCOMPARE(PersistenceService(home.path()).load().setupComplete, false);
+        QCOMPARE(storedToken(), std::nullopt);
+        QVERIFY(!m_bench->gitHub->oauthToken());
+        // GitHub heard of it unless the relay was down, which the wizard says.
+        QCOMPARE(m_bench->emulator.tokenIsValid(token), situation == "relay down");
+        QCOMPARE(m_state->gitHubSignInProblem().contains("revoke"), situation == "relay down");
+        // The baseline and the trail stay; the trail's chain goes on.
+        QVERIFY(QFile::exists(home.filePath("baseline.json")));
+        const QList<AuditRecord> records = audit.trail().records();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.first().kind, QString("disconnect"));
+        QVERIFY(audit.trail().verify().intact);
+    }
+
+    void uninstall_data() {
+        QTest::addColumn<QString>("exportChoice"); // "export", "skip", "cancel dialog"
+        QTest::addColumn<QString>("command");      // the package's removal command
+        QTest::newRow("export first, from a package") << "export"
+                                                      << "sudo apt remove keelmark";
+        QTest::newRow("no export, not from a package") << "skip"
+                                                       << "";
+        QTest::newRow("save dialog cancelled") << "cancel dialog"
+                                               << "";
+        QTest::newRow("export fails") << "unwritable"
+                                      << "";
+    }
+    void uninstall() {
+        QFETCH(QString, exportChoice);
+        QFETCH(QString, command);
+        QVERIFY(m_bench->signIn());
+        const QString token = *m_bench->gitHub->oauthToken();
+        // A home of its own, so that "nothing left" means nothing of ours.
+        QTemporaryDir home;
+        const QString appDir = home.filePath("io.keelmark.app");
+        PersistenceService persistence(appDir);
+        AppState state(&persistence);
+        state.setSetupComplete(true);
+        chooseRepo(state);
+        AuditRecorder audit(appDir);
+        audit.record("setup", "Set up acme/ops");
+        QVERIFY(persistence.replaceFile("baseline.json", "{}"));
+        RecordingShell shell;
+        shell.removalCommand = command;
+        SettingsPageView page({&state, m_bench->gitHub.get(), m_health.get(), &audit, &shell});
+        AccountActions *actions = page.accountActions();
+        actions->setQuestion(
+            [](QWidget *, const QString &, const QString &, const QString &) { return true; });
+        actions->setExportOffer([&](QWidget *) {
+            return exportChoice == "skip" ? AccountActions::ExportChoice::skip
+                                          : AccountActions::ExportChoice::exportFirst;
+        });
+        const QString exported = home.filePath(exportChoice == "unwritable" ? "missing/audit.jsonl"
+                                                                            : "kept/audit.jsonl");
+        QDir(home.path()).mkdir("kept");
+        actions->setExportChooser([&](QWidget *, const QString &) {
+            return exportChoice == "cancel dialog" ? std::nullopt
+                                                   : std::optional(AuditExportTarget{exported});
+        });
+        QString notice;
+        actions->setNotice([&](QWidget *, const QString &, const QString &text) { notice = text; });
+        QTest::mouseClick(page.findChild<QPushButton *>("uninstallButton"), Qt::LeftButton);
+        // Nothing goes unless the copy asked for was written.
+        if (exportChoice == "cancel dialog" || exportChoice == "unwritable") {
+            QTest::qWait(100);
+            QVERIFY(!shell.quitAsked && QFile::exists(persistence.filePath()));
+            QVERIFY(m_bench->emulator.tokenIsValid(token));
+            QCOMPARE(labelText(&page, "uninstallMessage").contains("could not be exported"),
+                     exportChoice == "unwritable");
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(shell.quitAsked, 30000);
+        QCOMPARE(QFile::exists(exported), exportChoice == "export");
+        QVERIFY2(!QDir(appDir).exists(), qPrintable(QDir(appDir).entryList().join(' ')));
+        QCOMPARE(shell.tracesRemoved, 1);
+        QVERIFY(!m_bench->emulator.tokenIsValid(token));
+        QVERIFY(
+            notice.contains(command.isEmpty() ? "remove it the way you installed it" : command));
+        QVERIFY2(!notice.contains("Not everything"), qPrintable(notice));
     }
 
     // Governance files changed behind the app's back, then "Restore
