@@ -445,14 +445,18 @@ void openInBrowser(const QUrl &url) {
 bool ask(QWidget *parent, const Question &question) {
     // On the heap: the parent deletes its children when it goes, and a box
     // on the stack would then be deleted twice.
-    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, question.title,
-                                                question.text, QMessageBox::Cancel, parent);
+    QPointer<QMessageBox> box =
+        new QMessageBox(question.destructive ? QMessageBox::Warning : QMessageBox::Question,
+                        question.title, question.text, QMessageBox::Cancel, parent);
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(question.informative);
     if (!question.details.isEmpty())
         box->setDetailedText(question.details);
-    QPushButton *go = box->addButton(question.goText, QMessageBox::AcceptRole);
-    box->setDefaultButton(go);
+    QPushButton *go =
+        box->addButton(question.goText, question.destructive ? QMessageBox::DestructiveRole
+                                                             : QMessageBox::AcceptRole);
+    box->setDefaultButton(
+        question.destructive ? qobject_cast<QPushButton *>(box->button(QMessageBox::Cancel)) : go);
     box->exec();
     if (!box)
         return false;

@@ -253,6 +253,8 @@ struct Question {
     QString informative;
     QString details; // shown behind "Show Details…" when not empty
     QString goText;  // the button that goes ahead ("Restore", "Disconnect")
+    // Forgets or removes something: a warning, and Cancel is the default.
+    bool destructive = false;
 };
 // True when the user chose `goText`. A `parent` destroyed while the question
 // is open (its window closed by a notification, say) reads as Cancel; the

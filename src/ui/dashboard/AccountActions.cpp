@@ -7,6 +7,7 @@
 #include "GitHubService.h"
 #include "HealthCheckService.h"
 #include "ShellCommands.h"
+#include "Widgets.h"
 
 #include <QDate>
 #include <QDir>
@@ -22,27 +23,35 @@ bool g_commandRunning = false;
 
 bool askWithMessageBox(QWidget *parent, const QString &title, const QString &text,
                        const QString &accept) {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Cancel, parent);
-    QPushButton *yes = box.addButton(accept, QMessageBox::DestructiveRole);
-    box.setDefaultButton(qobject_cast<QPushButton *>(box.button(QMessageBox::Cancel)));
-    box.exec();
-    return box.clickedButton() == yes;
+    Widgets::Question question;
+    question.title = title;
+    question.text = text;
+    question.goText = accept;
+    question.destructive = true;
+    return Widgets::ask(parent, question);
 }
 
 AccountActions::ExportChoice offerWithMessageBox(QWidget *parent) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Export the audit log?"),
-                    QStringLiteral("Uninstalling removes KeelMark's audit log from this computer. "
-                                   "Export it first to keep a copy."),
-                    QMessageBox::Cancel, parent);
+    // On the heap, as Widgets::ask does: the page may go while it is open.
+    QPointer<QMessageBox> box =
+        new QMessageBox(QMessageBox::Question, QStringLiteral("Export the audit log?"),
+                        QStringLiteral("Uninstalling removes KeelMark's audit log from this "
+                                       "computer. Export it first to keep a copy."),
+                        QMessageBox::Cancel, parent);
     QPushButton *exportFirst =
-        box.addButton(QStringLiteral("Export\u2026"), QMessageBox::AcceptRole);
-    QPushButton *skip = box.addButton(QStringLiteral("Don't Export"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(exportFirst);
-    box.exec();
-    if (box.clickedButton() == exportFirst)
+        box->addButton(QStringLiteral("Export\u2026"), QMessageBox::AcceptRole);
+    QPushButton *skip =
+        box->addButton(QStringLiteral("Don't Export"), QMessageBox::DestructiveRole);
+    box->setDefaultButton(exportFirst);
+    box->exec();
+    if (!box)
+        return AccountActions::ExportChoice::cancel;
+    const QAbstractButton *clicked = box->clickedButton();
+    delete box;
+    if (clicked == exportFirst)
         return AccountActions::ExportChoice::exportFirst;
-    return box.clickedButton() == skip ? AccountActions::ExportChoice::skip
-                                       : AccountActions::ExportChoice::cancel;
+    return clicked == skip ? AccountActions::ExportChoice::skip
+                           : AccountActions::ExportChoice::cancel;
 }
 
 void noticeWithMessageBox(QWidget *parent, const QString &title, const QString &text) {
@@ -113,9 +122,14 @@ QString AccountActions::repository() const {
 }
 
 void AccountActions::disconnectAccount() {
-    if (g_commandRunning || !m_context.appState || !m_ask ||
-        !m_ask(m_page, QStringLiteral("Disconnect GitHub?"), disconnectText(repository()),
-               QStringLiteral("Disconnect")))
+    if (g_commandRunning || !m_context.appState || !m_ask)
+        return;
+    // The questions are modal: the page, and these actions with it, may be
+    // gone by the time they are answered.
+    const QPointer<AccountActions> alive(this);
+    if (!m_ask(m_page, QStringLiteral("Disconnect GitHub?"), disconnectText(repository()),
+               QStringLiteral("Disconnect")) ||
+        !alive)
         return;
     g_commandRunning = true;
     emit busy(QStringLiteral("Disconnecting\u2026"));
@@ -130,9 +144,9 @@ void AccountActions::uninstall() {
         disconnectText(repository()) +
         QStringLiteral("\n\nUninstalling also signs KeelMark out of GitHub and removes its "
                        "settings, the approved baseline and the audit log from this computer.");
-    if (!m_ask(m_page, QStringLiteral("Uninstall KeelMark?"), text, QStringLiteral("Uninstall")))
-        return;
-    if (!exportBeforeUninstall())
+    const QPointer<AccountActions> alive(this);
+    if (!m_ask(m_page, QStringLiteral("Uninstall KeelMark?"), text, QStringLiteral("Uninstall")) ||
+        !alive || !exportBeforeUninstall() || !alive)
         return;
     g_commandRunning = true;
     emit busy(QStringLiteral("Uninstalling\u2026"));
@@ -143,14 +157,17 @@ void AccountActions::uninstall() {
 bool AccountActions::exportBeforeUninstall() {
     if (!m_context.audit || m_context.audit->trail().records().isEmpty())
         return true;
+    const QPointer<AccountActions> alive(this);
     const ExportChoice choice = m_offerExport ? m_offerExport(m_page) : ExportChoice::skip;
+    if (!alive)
+        return false;
     if (choice != ExportChoice::exportFirst)
         return choice == ExportChoice::skip;
     const std::optional<AuditExportTarget> target =
         m_chooseExport
             ? m_chooseExport(m_page, AuditExport::defaultFileName(QDate::currentDate(), false))
             : std::nullopt;
-    if (!target || target->path.isEmpty())
+    if (!alive || !target || target->path.isEmpty())
         return false;
     // Nothing is removed unless the copy the user asked for exists.
     const QString error = AuditPageView::writeExport(m_context.audit->trail(), *target);
