@@ -37,6 +37,9 @@ QString repoPath(const QString &org, const QString &repo);
 // An error's user-facing text: description() for ours, what() otherwise.
 QString describe(const std::exception &error);
 
+// Said when the keyring refuses a sign-in's tokens.
+QString keyringProblemText();
+
 // The first Link entry whose rel list holds "next", or an empty text.
 QString nextLink(const QByteArray &linkHeader);
 

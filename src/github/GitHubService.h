@@ -52,7 +52,8 @@ public:
     std::optional<QString> approvedOrg() const { return m_approvedOrg; }
     void setApprovedOrg(std::optional<QString> org) { m_approvedOrg = std::move(org); }
 
-    // --- Sign-in and tokens ---
+    // --- Sign-in and tokens (GitHubSignIn.cpp; reconnect, revoke and forget:
+    // GitHubAccount.cpp) ---
     // What a browser sign-in is for: the wizard's first connection, or
     // renewing the sign-in of a set-up machine that GitHub stopped accepting
     // (only its governing owner may do that, and the setup stays).
@@ -229,7 +230,8 @@ private:
                                                    GitHubCancellation cancel);
     bool sameOriginAsApi(const QUrl &url) const;
 
-    // Sign-in (GitHubSignIn.cpp).
+    // Sign-in and tokens (GitHubSignIn.cpp); reconnecting and signing out
+    // (GitHubAccount.cpp).
     QCoro::Task<GitHubTokenResponse> postToRelay(QJsonObject body);
     QCoro::Task<GitHubTokenResponse> exchangeCode(QString code, QString codeVerifier);
     QCoro::Task<QString> ensureValidToken();
