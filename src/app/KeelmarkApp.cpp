@@ -76,6 +76,11 @@ int KeelmarkApp::run(int argc, char **argv) {
         return CommandLine::run(options, *platform,
                                 testRoot.isEmpty() ? PersistenceService::defaultDirectory()
                                                    : QDir(testRoot).filePath("state"));
+    // Started at login while KeelMark already runs (a second autostart, a
+    // restored session): nothing to hand over and no window to bring forward.
+    if (options.background && options.urls.isEmpty() &&
+        platform->queryStatus().outcome != PlatformIntegration::StatusAnswer::Outcome::notRunning)
+        return 0;
     switch (platform->claimInstance(options.urls)) {
     case PlatformIntegration::Role::forwarded:
         return 0;

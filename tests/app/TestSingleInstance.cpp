@@ -88,6 +88,12 @@ private slots:
         QVERIFY(first.running());
         // The hand-over never started an application of its own.
         QVERIFY(!second.launched());
+
+        // Started at login again: leaves quietly, no window brought forward.
+        AppProcess atLogin(m_root->path(), {"--background"});
+        QVERIFY(exitsWith(atLogin.process(), 0));
+        QTest::qWait(200);
+        QVERIFY(!first.printed("activate"));
     }
 
     // A first instance that crashed leaves its lock and socket behind; an
