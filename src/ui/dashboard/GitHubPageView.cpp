@@ -2,6 +2,7 @@
 
 #include "AccountActions.h"
 #include "AppState.h"
+#include "ReconnectAction.h"
 #include "RestoreFilesAction.h"
 #include "RestoreProtectionAction.h"
 #include "Widgets.h"
@@ -96,6 +97,8 @@ QWidget *GitHubPageView::createConnectionBlock() {
     lines->addWidget(m_orgLine);
     m_repoLine = keyValueLine("Repo:", &m_repo, "repoValue", block);
     lines->addWidget(m_repoLine);
+    // The account above is the one GitHub may have stopped accepting.
+    lines->addWidget(new ReconnectAction(m_context, block));
     return block;
 }
 

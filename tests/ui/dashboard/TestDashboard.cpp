@@ -1034,16 +1034,19 @@ private slots:
     // "Reconnect GitHub" starting the browser sign-in, Cancel, a failed
     // reconnect's message; nothing of it before setup has finished.
     void reconnectOffered_data() {
-        QTest::addColumn<bool>("popover");
-        QTest::newRow("status page") << false;
-        QTest::newRow("popover") << true;
+        QTest::addColumn<QString>("surface");
+        QTest::newRow("status page") << "status";
+        QTest::newRow("popover") << "popover";
+        QTest::newRow("github page") << "github";
     }
     void reconnectOffered() {
-        QFETCH(bool, popover);
+        QFETCH(QString, surface);
         BrowserStub browser;
         std::unique_ptr<QWidget> view;
-        if (popover)
+        if (surface == "popover")
             view = std::make_unique<MenuBarPopoverView>(context(), nullptr, nullptr);
+        else if (surface == "github")
+            view = std::make_unique<GitHubPageView>(context());
         else
             view = std::make_unique<StatusPageView>(context());
         view->show();
