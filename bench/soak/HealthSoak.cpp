@@ -9,6 +9,8 @@
 #include "AppState.h"
 #include "GitHubEmulator.h"
 #include "GitHubService.h"
+#include "GitHubTestBench.h"
+#include "GovernanceFiles.h"
 #include "HealthCheckService.h"
 #include "KeychainService.h"
 #include "PersistenceService.h"
@@ -51,9 +53,11 @@ QString seed(GitHubEmulator &emulator) {
     emulator.addOrg(kOrg);
     emulator.setMembership(kOrg, kUser, QStringLiteral("admin"));
     emulator.createRepoDirect(kOrg, kRepo);
-    emulator.writeFileDirect(kOrg, kRepo, QStringLiteral(".github/CODEOWNERS"),
-                             QByteArray("* @octo\n"));
-    emulator.setProtection(kOrg, kRepo, QJsonObject{});
+    // The files and rules a check expects, so every check measures a
+    // protected repository rather than a reported drift.
+    for (const FileEntry &file : GovernanceFiles::compose(kUser, kOrg))
+        emulator.writeFileDirect(kOrg, kRepo, file.path, file.content.toUtf8());
+    emulator.setProtection(kOrg, kRepo, GitHubTestBench::protectionRules());
     for (const QString &login : {QStringLiteral("ana"), QStringLiteral("ben")}) {
         emulator.addUser(login);
         emulator.addCollaborator(kOrg, kRepo, login, QStringLiteral("write"));
