@@ -64,7 +64,8 @@ within() { awk -v r="$1" -v g="$2" 'BEGIN { print (r <= g) ? "ok" : "missed" }';
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 
 echo "== set-up machine against the emulator"
-"$emulator" --seed bench/startup/bench-seed.json --api-port $API_PORT --web-port $WEB_PORT \
+"$prepare" seed bench/startup/bench-seed.json "$logs/seed.json" octo acme acme-ops
+"$emulator" --seed "$logs/seed.json" --api-port $API_PORT --web-port $WEB_PORT \
     >"$logs/emulator.out" 2>"$logs/emulator.log" &
 emulator_pid=$!
 for _ in $(seq 1 100); do
