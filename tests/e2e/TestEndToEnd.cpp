@@ -651,11 +651,12 @@ void TestEndToEnd::restartRestoresStateAndRefreshesOnce() {
 
     // The expired token is refreshed through the relay exactly once, though
     // the check asks for it four times at once.
-    WAIT_FOR(load(KeychainService::accessTokenKey) != oldAccess, kStepTimeout);
-    QVERIFY(load(KeychainService::refreshTokenKey) != oldRefresh);
-    const QDateTime newExpiry =
-        QDateTime::fromString(load(KeychainService::tokenExpiryKey), Qt::ISODate);
-    QVERIFY(newExpiry > QDateTime::currentDateTimeUtc().addSecs(3600));
+    // The three items are written one after another: wait for all of them.
+    WAIT_FOR(load(KeychainService::accessTokenKey) != oldAccess &&
+                 load(KeychainService::refreshTokenKey) != oldRefresh &&
+                 QDateTime::fromString(load(KeychainService::tokenExpiryKey), Qt::ISODate) >
+                     QDateTime::currentDateTimeUtc().addSecs(3600),
+             kStepTimeout);
 
     // A set-up machine opens no window; the popover shows the restored state
     // and the heartbeat keeps checking with the new token.
