@@ -15,6 +15,7 @@ using namespace GitHubInternal;
 QCoro::Task<> GitHubService::completeReconnect(QString code, QString codeVerifier,
                                                QPointer<AppState> appState) {
     const QPointer<GitHubService> self(this);
+    const quint64 signOuts = m_signOuts;
     const QString errorPrefix = QStringLiteral("GitHub reconnect error: ");
     GitHubTokenResponse response;
     GitHubUser user;
@@ -38,7 +39,7 @@ QCoro::Task<> GitHubService::completeReconnect(QString code, QString codeVerifie
             failReconnect(appState.data(), {}, appState->gitHubSignInProblem());
         co_return;
     }
-    if (!self || !appState)
+    if (!self || !appState || m_signOuts != signOuts)
         co_return;
     const QString owner = appState->gitHubUsername();
     if (!owner.isEmpty() && user.login.compare(owner, Qt::CaseInsensitive) != 0) {
@@ -54,7 +55,13 @@ QCoro::Task<> GitHubService::completeReconnect(QString code, QString codeVerifie
 
     const quint64 generation = ++m_tokenGeneration;
     const bool stored = co_await adoptTokens(std::move(response));
-    if (!self || !appState)
+    if (!self)
+        co_return;
+    if (m_signOuts != signOuts) {
+        co_await forgetSignIn();
+        co_return;
+    }
+    if (!appState)
         co_return;
     if (!stored) {
         // As with a first sign-in: tokens only in memory would be lost at
@@ -124,6 +131,7 @@ QCoro::Task<> GitHubService::revokeGrant() {
 QCoro::Task<bool> GitHubService::forgetSignIn() {
     // A refresh or sign-in still in flight must not bring the tokens back.
     ++m_tokenGeneration;
+    ++m_signOuts;
     m_oauthToken.reset();
     m_refreshToken.reset();
     m_tokenExpiresAt.reset();

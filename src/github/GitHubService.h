@@ -275,6 +275,9 @@ private:
     std::shared_ptr<GitHubRefreshFlight> m_refreshFlight;
     // Bumped on every sign-in, so a late refresh or restore cannot undo it.
     quint64 m_tokenGeneration = 0;
+    // Counts sign-outs, so a sign-in that was under way when the user
+    // disconnected does not bring its tokens back.
+    quint64 m_signOuts = 0;
     // Answers of conditional GETs by URL and token digest, oldest first;
     // bounded so a long session never grows it.
     struct CachedAnswer {

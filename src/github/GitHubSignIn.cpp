@@ -209,6 +209,7 @@ QCoro::Task<> GitHubService::handleCallback(QUrl url, AppState *appState) {
 QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
                                             QPointer<AppState> appState) {
     const QPointer<GitHubService> self(this);
+    const quint64 signOuts = m_signOuts;
     const QString errorPrefix = QStringLiteral("GitHub OAuth error: ");
     GitHubTokenResponse response;
     try {
@@ -218,13 +219,18 @@ QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
         reportSignInProblem(appState.data(), SignInStep::exchange, error);
         co_return;
     }
-    if (!self)
+    if (!self || m_signOuts != signOuts)
         co_return;
     const QString token = response.accessToken;
     const quint64 generation = ++m_tokenGeneration;
     const bool stored = co_await adoptTokens(std::move(response));
     if (!self)
         co_return;
+    if (m_signOuts != signOuts) {
+        // Signed out while the tokens were being stored: take them out again.
+        co_await forgetSignIn();
+        co_return;
+    }
     if (!stored) {
         // Tokens held only in memory would look signed in now and be gone
         // after a restart, with every check failing: refuse the sign-in.
@@ -249,7 +255,7 @@ QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
         reportSignInProblem(appState.data(), SignInStep::account, error);
         co_return;
     }
-    if (!self || !appState)
+    if (!self || !appState || m_signOuts != signOuts)
         co_return;
     // Connected only once the organisations are known, so a failed look-up
     // shows its cause rather than an empty list. The user name goes first:

@@ -402,6 +402,25 @@ private slots:
         AsyncTest::waitFor(restarted->restoreFromKeychain());
         QVERIFY(!restarted->oauthToken());
     }
+
+    // Disconnecting while a sign-in waits on GitHub: the sign-in must not
+    // bring its tokens back into memory or the keyring afterwards.
+    void signOutDuringASignInWins() {
+        const QUrlQuery query(gitHub().makeAuthorizationUrl());
+        const QString code = emulator().mintAuthorizationCode(
+            GitHubTestBench::user, query.queryItemValue("redirect_uri", QUrl::FullyDecoded),
+            query.queryItemValue("code_challenge"));
+        emulator().injectFault("POST", "/login/oauth/access_token",
+                               GitHubEmulator::Fault::latency(600));
+        auto signIn = gitHub().handleCallback(
+            m_bench->callbackUrl({{"code", code}, {"state", query.queryItemValue("state")}}),
+            &appState());
+        QVERIFY(AsyncTest::waitFor(gitHub().forgetSignIn()));
+        AsyncTest::waitFor(std::move(signIn));
+        QVERIFY(!gitHub().oauthToken());
+        QVERIFY(!appState().gitHubConnected());
+        QCOMPARE(stored(KeychainService::accessTokenKey), QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGitHubSignIn)
