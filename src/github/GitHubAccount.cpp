@@ -17,21 +17,18 @@ QCoro::Task<> GitHubService::completeReconnect(QString code, QString codeVerifie
     const QPointer<GitHubService> self(this);
     const quint64 signOuts = m_signOuts;
     const QString errorPrefix = QStringLiteral("GitHub reconnect error: ");
-    GitHubTokenResponse response;
-    GitHubUser user;
-    try {
-        response = co_await exchangeCode(code, codeVerifier);
-    } catch (const std::exception &error) {
-        printLine(errorPrefix + describe(error));
-        reportSignInProblem(appState.data(), SignInStep::exchange, error);
+    const std::optional<GitHubTokenResponse> response =
+        co_await exchangeForSignIn(code, codeVerifier, appState, errorPrefix);
+    if (!response) {
         if (self && appState)
             failReconnect(appState.data(), {}, appState->gitHubSignInProblem());
         co_return;
     }
+    GitHubUser user;
     // The account is read with the new token before anything is kept: a
     // stranger's tokens must never replace the owner's, not even in memory.
     try {
-        user = co_await fetchUser(response.accessToken);
+        user = co_await fetchUser(response->accessToken);
     } catch (const std::exception &error) {
         printLine(errorPrefix + describe(error));
         reportSignInProblem(appState.data(), SignInStep::account, error);
@@ -53,30 +50,11 @@ QCoro::Task<> GitHubService::completeReconnect(QString code, QString codeVerifie
         co_return;
     }
 
-    const quint64 generation = ++m_tokenGeneration;
-    const bool stored = co_await adoptTokens(std::move(response));
-    if (!self)
-        co_return;
-    if (m_signOuts != signOuts) {
-        co_await forgetSignIn();
-        co_return;
-    }
-    if (!appState)
-        co_return;
-    if (!stored) {
-        // As with a first sign-in: tokens only in memory would be lost at
-        // the next launch with nothing said.
-        printLine(errorPrefix + QStringLiteral("the credential store refused the tokens"));
-        if (generation == m_tokenGeneration) {
-            m_oauthToken.reset();
-            m_refreshToken.reset();
-            m_tokenExpiresAt.reset();
-            emit tokensChanged();
-        }
+    const KeptTokens kept = co_await keepSignInTokens(*response, signOuts, errorPrefix);
+    if (kept == KeptTokens::refused && appState)
         failReconnect(appState.data(), user.login, keyringProblemText());
+    if (kept != KeptTokens::kept || !appState)
         co_return;
-    }
-    setTokensUnsaved(false);
     if (owner.isEmpty())
         appState->setGitHubUsername(user.login);
     appState->setGitHubSignInProblem({});

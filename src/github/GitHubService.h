@@ -247,6 +247,18 @@ private:
     QCoro::Task<> completeReconnect(QString code, QString codeVerifier,
                                     QPointer<AppState> appState);
     void failReconnect(AppState *appState, const QString &account, const QString &problem);
+    // The code exchange of a browser sign-in; a failure is logged and put
+    // into AppState, and answers nothing.
+    QCoro::Task<std::optional<GitHubTokenResponse>> exchangeForSignIn(QString code,
+                                                                      QString codeVerifier,
+                                                                      QPointer<AppState> appState,
+                                                                      QString errorPrefix);
+    // Takes over and stores a sign-in's tokens, unless the user signed out
+    // since `signOuts` was read or the store refuses them (then they are
+    // dropped again, so nothing looks signed in that a restart would lose).
+    enum class KeptTokens { kept, signedOut, refused, serviceGone };
+    QCoro::Task<KeptTokens> keepSignInTokens(GitHubTokenResponse response, quint64 signOuts,
+                                             QString errorPrefix);
     enum class SignInStep { exchange, account, organisations };
     // Puts what failed into AppState in plain words, with GitHub's own
     // message where it gave one.

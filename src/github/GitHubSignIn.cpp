@@ -211,41 +211,16 @@ QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
     const QPointer<GitHubService> self(this);
     const quint64 signOuts = m_signOuts;
     const QString errorPrefix = QStringLiteral("GitHub OAuth error: ");
-    GitHubTokenResponse response;
-    try {
-        response = co_await exchangeCode(code, codeVerifier);
-    } catch (const std::exception &error) {
-        printLine(errorPrefix + describe(error));
-        reportSignInProblem(appState.data(), SignInStep::exchange, error);
+    const std::optional<GitHubTokenResponse> response =
+        co_await exchangeForSignIn(code, codeVerifier, appState, errorPrefix);
+    if (!self || !response || m_signOuts != signOuts)
         co_return;
-    }
-    if (!self || m_signOuts != signOuts)
+    const QString token = response->accessToken;
+    const KeptTokens kept = co_await keepSignInTokens(*response, signOuts, errorPrefix);
+    if (kept == KeptTokens::refused && appState)
+        appState->setGitHubSignInProblem(keyringProblemText());
+    if (kept != KeptTokens::kept)
         co_return;
-    const QString token = response.accessToken;
-    const quint64 generation = ++m_tokenGeneration;
-    const bool stored = co_await adoptTokens(std::move(response));
-    if (!self)
-        co_return;
-    if (m_signOuts != signOuts) {
-        // Signed out while the tokens were being stored: take them out again.
-        co_await forgetSignIn();
-        co_return;
-    }
-    if (!stored) {
-        // Tokens held only in memory would look signed in now and be gone
-        // after a restart, with every check failing: refuse the sign-in.
-        printLine(errorPrefix + QStringLiteral("the credential store refused the tokens"));
-        if (generation == m_tokenGeneration) {
-            m_oauthToken.reset();
-            m_refreshToken.reset();
-            m_tokenExpiresAt.reset();
-            emit tokensChanged();
-        }
-        if (appState)
-            appState->setGitHubSignInProblem(keyringProblemText());
-        co_return;
-    }
-    setTokensUnsaved(false);
 
     GitHubUser user;
     try {
@@ -270,6 +245,48 @@ QCoro::Task<> GitHubService::completeSignIn(QString code, QString codeVerifier,
         co_return;
     }
     appState->setGitHubConnected(true);
+}
+
+QCoro::Task<std::optional<GitHubTokenResponse>>
+GitHubService::exchangeForSignIn(QString code, QString codeVerifier, QPointer<AppState> appState,
+                                 QString errorPrefix) {
+    try {
+        GitHubTokenResponse response = co_await exchangeCode(code, codeVerifier);
+        co_return response;
+    } catch (const std::exception &error) {
+        printLine(errorPrefix + describe(error));
+        reportSignInProblem(appState.data(), SignInStep::exchange, error);
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<GitHubService::KeptTokens> GitHubService::keepSignInTokens(GitHubTokenResponse response,
+                                                                       quint64 signOuts,
+                                                                       QString errorPrefix) {
+    const QPointer<GitHubService> self(this);
+    const quint64 generation = ++m_tokenGeneration;
+    const bool stored = co_await adoptTokens(std::move(response));
+    if (!self)
+        co_return KeptTokens::serviceGone;
+    if (m_signOuts != signOuts) {
+        // Signed out while the tokens were being stored: take them out again.
+        co_await forgetSignIn();
+        co_return KeptTokens::signedOut;
+    }
+    if (!stored) {
+        // Tokens held only in memory would look signed in now and be gone
+        // after a restart, with every check failing: refuse the sign-in.
+        printLine(errorPrefix + QStringLiteral("the credential store refused the tokens"));
+        if (generation == m_tokenGeneration) {
+            m_oauthToken.reset();
+            m_refreshToken.reset();
+            m_tokenExpiresAt.reset();
+            emit tokensChanged();
+        }
+        co_return KeptTokens::refused;
+    }
+    setTokensUnsaved(false);
+    co_return KeptTokens::kept;
 }
 
 QCoro::Task<GitHubTokenResponse> GitHubService::postToRelay(QJsonObject body) {
