@@ -25,6 +25,12 @@ QString failureText(const GitHubFailure &error) {
     return error.detail().isEmpty() ? error.description() : error.detail();
 }
 
+QString failureText(const std::exception &error) {
+    if (const auto *failure = dynamic_cast<const GitHubFailure *>(&error))
+        return failureText(*failure);
+    return QString::fromUtf8(error.what());
+}
+
 QCoro::Task<> liftProtection(QPointer<GitHubService> gitHub, QString org, QString repo,
                              GitHubCancellation cancel) {
     ensureWanted(gitHub, cancel);

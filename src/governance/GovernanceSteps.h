@@ -21,6 +21,8 @@ void ensureWanted(const QPointer<GitHubService> &gitHub, const GitHubCancellatio
 
 // GitHub's own words where it gave them, else ours.
 QString failureText(const GitHubFailure &error);
+// The same for anything a step may throw.
+QString failureText(const std::exception &error);
 
 // Removes main's protection when there is any: a commit cannot land on a
 // protected main.

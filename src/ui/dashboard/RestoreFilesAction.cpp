@@ -139,10 +139,8 @@ QCoro::Task<> RestoreFilesAction::restore(QString org, QString repo, QString own
     GitHubBranchHead head;
     try {
         head = co_await GovernanceRecovery::restoreFiles(gitHub, org, repo, baseline, paths, owner);
-    } catch (const GitHubFailure &error) {
-        failure = GovernanceSteps::failureText(error);
     } catch (const std::exception &error) {
-        failure = QString::fromUtf8(error.what());
+        failure = GovernanceSteps::failureText(error);
     }
     QJsonObject details{{QStringLiteral("repository"), repository},
                         {QStringLiteral("files"), jsonList(paths)}};
@@ -180,10 +178,8 @@ QCoro::Task<> RestoreFilesAction::accept(QString org, QString repo, QString owne
     GovernanceBaseline approved;
     try {
         approved = co_await GovernanceRecovery::acceptMain(gitHub, org, repo, baseline, owner, now);
-    } catch (const GitHubFailure &error) {
-        failure = GovernanceSteps::failureText(error);
     } catch (const std::exception &error) {
-        failure = QString::fromUtf8(error.what());
+        failure = GovernanceSteps::failureText(error);
     }
     if (failure.isEmpty() && !BaselineStore(PersistenceService(directory)).save(approved))
         failure = QStringLiteral("The approved baseline could not be saved in %1.").arg(directory);

@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "AuditRecorder.h"
 #include "GitHubService.h"
+#include "GovernanceSteps.h"
 #include "HealthCheckService.h"
 #include "Widgets.h"
 
@@ -93,10 +94,8 @@ QCoro::Task<> RestoreProtectionAction::restore(QString org, QString repo) {
     QString failure;
     try {
         co_await gitHub->enableBranchProtection(org, repo);
-    } catch (const GitHubFailure &error) {
-        failure = error.detail().isEmpty() ? error.description() : error.detail();
     } catch (const std::exception &error) {
-        failure = QString::fromUtf8(error.what());
+        failure = GovernanceSteps::failureText(error);
     }
     if (audit)
         audit->record(QStringLiteral("restore"),
