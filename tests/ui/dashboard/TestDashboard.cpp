@@ -43,6 +43,17 @@ Q_DECLARE_METATYPE(QList<MachineRole>)
 
 namespace {
 
+// The recovery actions live on both pages that report protection.
+std::unique_ptr<QWidget> shownPage(bool gitHubPage, const UiContext &context) {
+    std::unique_ptr<QWidget> page;
+    if (gitHubPage)
+        page = std::make_unique<GitHubPageView>(context);
+    else
+        page = std::make_unique<StatusPageView>(context);
+    page->show();
+    return page;
+}
+
 using R = MachineRole;
 
 QList<TeamMember> membersWithRoles(const QList<MachineRole> &roles) {
@@ -586,12 +597,7 @@ private slots:
         AuditRecorder audit(dir.path());
         UiContext withTrail = context();
         withTrail.audit = &audit;
-        std::unique_ptr<QWidget> page;
-        if (gitHubPage)
-            page = std::make_unique<GitHubPageView>(withTrail);
-        else
-            page = std::make_unique<StatusPageView>(withTrail);
-        page->show();
+        const std::unique_ptr<QWidget> page = shownPage(gitHubPage, withTrail);
         auto *action = page->findChild<RestoreProtectionAction *>();
         auto *button = page->findChild<QPushButton *>("restoreProtectionButton");
         AsyncTest::waitFor(m_health->performHealthCheck(m_state));
@@ -891,12 +897,7 @@ private slots:
         AuditRecorder audit(dir.path());
         UiContext withTrail = context();
         withTrail.audit = &audit;
-        std::unique_ptr<QWidget> page;
-        if (gitHubPage)
-            page = std::make_unique<GitHubPageView>(withTrail);
-        else
-            page = std::make_unique<StatusPageView>(withTrail);
-        page->show();
+        const std::unique_ptr<QWidget> page = shownPage(gitHubPage, withTrail);
         auto *action = page->findChild<RestoreFilesAction *>();
         if (!provisional) {
             AsyncTest::waitFor(m_health->performHealthCheck(m_state));
